@@ -1,0 +1,32 @@
+#ifndef QUILLON_APPSETTINGS_H
+#define QUILLON_APPSETTINGS_H
+
+#include <QString>
+
+class QSettings;
+
+// The texts the window keeps between runs, in "./setting.ini" in the current
+// working directory (INI format, every value a string). The keys live here and
+// nowhere else.
+namespace AppSettings {
+
+inline constexpr char kFileName[] = "./setting.ini";
+
+inline constexpr char kSerialNumberKey[] = "section5/SN";
+inline constexpr char kLogoKey[] = "section4/Logo";
+inline constexpr char kCameraAddressKey[] = "section3/Cam_Addr";
+inline constexpr char kCameraPortKey[] = "section6/IP_Port";
+inline constexpr char kHexFileKey[] = "section10/FileAdd";
+
+// A settings object on "./setting.ini"; the caller owns it.
+QSettings *open();
+
+// Reads one text; a missing file or key gives an empty text.
+QString read(QSettings &settings, const char *key);
+
+// Stores one text at once: the file is written before this returns.
+void store(const char *key, const QString &value);
+
+} // namespace AppSettings
+
+#endif // QUILLON_APPSETTINGS_H

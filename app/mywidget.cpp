@@ -1,0 +1,216 @@
+#include "mywidget.h"
+
+#include "aboutme.h"
+#include "appsettings.h"
+#include "link/portlist.h"
+#include "menuopener.h"
+#include "resourceinit.h"
+#include "ui_mywidget.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMenu>
+#include <QSerialPort>
+#include <QSettings>
+#include <QShortcut>
+#include <QTranslator>
+#include <QUdpSocket>
+
+namespace {
+
+const QString kWindowIcon = QStringLiteral(":/images/images/tool.png");
+
+const QString kLinkDownStyle = QStringLiteral("background-color:yellow");
+const QString kCommUntestedStyle = QStringLiteral("background: gray");
+
+constexpr int kPortListVisibleItems = 5;
+constexpr int kSerialNumberMaxLength = 15;
+constexpr int kLogoMaxLength = 7;
+constexpr int kViscaPanTiltSpeedMax = 24;
+constexpr int kZoomSpeedMax = 7;
+
+} // namespace
+
+MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
+{
+    Quillon::initResources();
+
+    logoModelGroup = new QButtonGroup;
+    settings = AppSettings::open();
+
+    ui->setupUi(this);
+    fixedCombos = {{{ui->comboBoxStopbit, ui->comboBoxStopbit->count()},
+                    {ui->comboBoxDatabit, ui->comboBoxDatabit->count()},
+                    {ui->comboBoxParity, ui->comboBoxParity->count()},
+                    {ui->comboBoxSend, ui->comboBoxSend->count()},
+                    {ui->comboBoxBaudrate, ui->comboBoxBaudrate->count()},
+                    {ui->comboBoxProtocol, ui->comboBoxProtocol->count()}}};
+
+    translator = new QTranslator(this);
+
+    // The form is laid out far larger than the window; only the upgrade
+    // strip at the top is meant to be seen, so the window cannot grow.
+    setMinimumSize(size());
+    setMaximumSize(size());
+    setWindowIcon(QIcon(kWindowIcon));
+
+    ui->comboBoxCom->clear();
+    ui->comboBoxCom->setMaxVisibleItems(kPortListVisibleItems);
+
+    ui->pushButtonComm->setStyleSheet(kCommUntestedStyle);
+    ui->btn_cfg->setStyleSheet(kLinkDownStyle);
+    ui->pushButtonOpen->setStyleSheet(kLinkDownStyle);
+
+    serialPort = new QSerialPort(this);
+    udpSocket = new QUdpSocket(this);
+    udpRxSocket = new QUdpSocket(this);
+
+    // Loading the stored texts runs the text-changed slots, which write the
+    // same values back; the maximum lengths come later and may cut them.
+    ui->lineEditSN->setText(AppSettings::read(*settings, AppSettings::kSerialNumberKey));
+    ui->txt_ip->setText(AppSettings::read(*settings, AppSettings::kCameraAddressKey));
+    ui->txt_port_tx->setText(AppSettings::read(*settings, AppSettings::kCameraPortKey));
+    ui->lineEditLogo->setText(AppSettings::read(*settings, AppSettings::kLogoKey));
+
+    fillPortList();
+
+    languageIndex = 0;
+    hexByteCount = 0;
+    downloadProgress = 0;
+    udpConnected = false;
+    serialOpen = false;
+    snReadPending = false;
+    snLength = 12;
+    logoLength = 7;
+
+    ui->progressBar->setValue(0);
+    ui->pushButtonUpdata->setEnabled(false);
+
+    ui->lineEditSN->setMaxLength(kSerialNumberMaxLength);
+    ui->lineEditLogo->setMaxLength(kLogoMaxLength);
+
+    protocolIndex = 2;
+
+    ui->horizontalSliderPTSpeed->setMinimum(1);
+    ui->horizontalSliderPTSpeed->setMaximum(kViscaPanTiltSpeedMax);
+    ui->horizontalSliderPTSpeed->setValue(kViscaPanTiltSpeedMax);
+    ui->horizontalSliderZoomSpeed->setMinimum(1);
+    ui->horizontalSliderZoomSpeed->setMaximum(kZoomSpeedMax);
+    ui->horizontalSliderZoomSpeed->setValue(kZoomSpeedMax);
+
+    // No camera command makes sense before a link is up.
+    ui->widgetPT->setEnabled(false);
+    ui->widgetPrest->setEnabled(false);
+    ui->widgetZoom->setEnabled(false);
+    ui->widgetSpecial->setEnabled(false);
+    ui->widgetSW->setEnabled(false);
+    ui->widgetSN->setEnabled(false);
+    ui->pushButton->setEnabled(false);
+
+    mainMenu = new QMenu(this);
+    mainMenu->setObjectName(QStringLiteral("mainMenu"));
+    languageAction = new QAction(QStringLiteral("中/English"), this);
+    languageAction->setObjectName(QStringLiteral("languageAction"));
+    aboutAction = new QAction(QStringLiteral("about"), this);
+    aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    mainMenu->addAction(languageAction);
+    mainMenu->addAction(aboutAction);
+    connect(languageAction, &QAction::triggered, this, &MyWidget::on_choiceLanguage);
+    connect(aboutAction, &QAction::triggered, this, &MyWidget::on_aboutMe);
+
+    aboutDialog = new aboutme;
+
+    logoModelGroup->addButton(ui->radioButtonRM410, 0);
+    logoModelGroup->addButton(ui->radioButtonVN620, 1);
+
+    // The menu is reached from the heading: a right-click on it, or F1
+    // anywhere in the window, which opens it below the heading.
+    new MenuOpener(ui->label_10, [this](const QPoint &at) { popUpMainMenu(at); });
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] {
+        popUpMainMenu(ui->label_10->mapToGlobal(ui->label_10->rect().bottomLeft()));
+    });
+}
+
+MyWidget::~MyWidget()
+{
+    delete ui;
+    delete aboutDialog;
+    delete logoModelGroup;
+    delete settings;
+}
+
+void MyWidget::mousePressEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event)
+}
+
+void MyWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event)
+}
+
+void MyWidget::closeEvent(QCloseEvent *event)
+{
+    if (serialPort->isOpen())
+        serialPort->close();
+    event->accept();
+}
+
+void MyWidget::contextMenuEvent(QContextMenuEvent *event)
+{
+    Q_UNUSED(event)
+}
+
+void MyWidget::popUpMainMenu(const QPoint &globalPos)
+{
+    mainMenu->popup(globalPos);
+}
+
+void MyWidget::on_aboutMe()
+{
+    aboutDialog->setAttribute(Qt::WA_ShowModal, true);
+    aboutDialog->move(pos() + QPoint(167, 175));
+    aboutDialog->show();
+}
+
+void MyWidget::on_btn_tx_clicked()
+{
+    // The button is on the form but has no function.
+}
+
+void MyWidget::fillPortList()
+{
+    const QList<PortList::Port> ports = PortList::available();
+    if (ports.isEmpty()) {
+        ui->comboBoxCom->addItem(tr("No Com"));
+        ui->pushButtonOpen->setEnabled(false);
+        return;
+    }
+    QStringList names;
+    for (const PortList::Port &port : ports)
+        names.append(port.name);
+    ui->comboBoxCom->addItems(PortList::comboItems(names));
+}
+
+void MyWidget::on_lineEditSN_textChanged(QString arg1)
+{
+    AppSettings::store(AppSettings::kSerialNumberKey, arg1);
+}
+
+void MyWidget::on_txt_ip_textChanged(QString arg1)
+{
+    AppSettings::store(AppSettings::kCameraAddressKey, arg1);
+}
+
+void MyWidget::on_txt_port_tx_textChanged(QString arg1)
+{
+    AppSettings::store(AppSettings::kCameraPortKey, arg1);
+}
+
+void MyWidget::on_lineEditLogo_textChanged(QString arg1)
+{
+    AppSettings::store(AppSettings::kLogoKey, arg1);
+}

@@ -1,0 +1,94 @@
+#ifndef QUILLON_MYWIDGET_H
+#define QUILLON_MYWIDGET_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+
+class QAction;
+class QButtonGroup;
+class QCloseEvent;
+class QComboBox;
+class QContextMenuEvent;
+class QMenu;
+class QMouseEvent;
+class QSerialPort;
+class QSettings;
+class QTranslator;
+class QUdpSocket;
+class Ui_MyWidget;
+class aboutme;
+
+// The application window: one form, the serial port and the two UDP sockets
+// to the camera, and the state that the camera, service and upgrade commands
+// share. Every control of the form reaches its slot by object name
+// (QMetaObject::connectSlotsByName at the end of setupUi), so the slot names
+// below are part of the form's interface.
+class MyWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MyWidget(QWidget *parent = nullptr);
+    ~MyWidget() override;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private slots:
+    void on_choiceLanguage();
+    void on_aboutMe();
+    void on_btn_tx_clicked();
+
+    void on_lineEditSN_textChanged(QString arg1);
+    void on_txt_ip_textChanged(QString arg1);
+    void on_txt_port_tx_textChanged(QString arg1);
+    void on_lineEditLogo_textChanged(QString arg1);
+
+private:
+    void fillPortList();
+    void retranslateForm();
+    void popUpMainMenu(const QPoint &globalPos);
+
+    Ui_MyWidget *ui;
+    QSerialPort *serialPort = nullptr;
+    QByteArray replyHex;
+    QString hexFilePath;
+    int hexByteCount = 0;
+    int downloadProgress = 0;
+    bool udpConnected = false;
+    bool serialOpen = false;
+    bool snReadPending = false;
+    int protocolIndex = 2;
+    QSettings *settings = nullptr;
+    int snLength = 12;
+    int logoLength = 7;
+    QMenu *mainMenu = nullptr;
+    QAction *languageAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QTranslator *translator = nullptr;
+    int languageIndex = 0;
+    aboutme *aboutDialog = nullptr;
+    QUdpSocket *udpSocket = nullptr;
+    QUdpSocket *udpRxSocket = nullptr;
+    QHostAddress peerAddress;
+    int peerPort = 0;
+    QButtonGroup *logoModelGroup = nullptr;
+
+    // The six combo boxes whose items the form fixes, with the number of
+    // items the form gave each; the language switch rebuilds them from this.
+    struct FixedCombo
+    {
+        QComboBox *box;
+        int itemCount;
+    };
+    std::array<FixedCombo, 6> fixedCombos{};
+};
+
+#endif // QUILLON_MYWIDGET_H

@@ -1,0 +1,250 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>MyWidget</name>
+    <message>
+        <source>Address:</source>
+        <translation>地址:</translation>
+    </message>
+    <message>
+        <source>Are you sure to close it?</source>
+        <translation>你确定要关闭吗?</translation>
+    </message>
+    <message>
+        <source>Baudrate:</source>
+        <translation>波特率:</translation>
+    </message>
+    <message>
+        <source>Call</source>
+        <translation>调用</translation>
+    </message>
+    <message>
+        <source>Choose HexFile</source>
+        <translation>选择下载文件</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>清除</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>ComName:</source>
+        <translation>串口号:</translation>
+    </message>
+    <message>
+        <source>Communication</source>
+        <translation>通讯</translation>
+    </message>
+    <message>
+        <source>Communication </source>
+        <translation>通讯</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>下</translation>
+    </message>
+    <message>
+        <source>Down-Left</source>
+        <translation>左下</translation>
+    </message>
+    <message>
+        <source>Down-Right</source>
+        <translation>右下</translation>
+    </message>
+    <message>
+        <source>Download Error,Please restart.</source>
+        <translation>下载错误,请重试.</translation>
+    </message>
+    <message>
+        <source>Erase All Error,Please restart.</source>
+        <translation>擦除错误,请重试.</translation>
+    </message>
+    <message>
+        <source>Erase Command Error,Please restart.</source>
+        <translation>擦除命令错误,请重试.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Far</source>
+        <translation>远</translation>
+    </message>
+    <message>
+        <source>Filp</source>
+        <translation>翻转</translation>
+    </message>
+    <message>
+        <source>Get ID</source>
+        <translation>获取ID</translation>
+    </message>
+    <message>
+        <source>Home</source>
+        <translation>原点</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>左</translation>
+    </message>
+    <message>
+        <source>Lens</source>
+        <translation>镜头</translation>
+    </message>
+    <message>
+        <source>Near</source>
+        <translation>近</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>正常</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>打开文件</translation>
+    </message>
+    <message>
+        <source>PT Reset</source>
+        <translation>云台重置</translation>
+    </message>
+    <message>
+        <source>Pan/Tilt</source>
+        <translation>云台</translation>
+    </message>
+    <message>
+        <source>Power Off</source>
+        <translation>关机</translation>
+    </message>
+    <message>
+        <source>Power On</source>
+        <translation>开机</translation>
+    </message>
+    <message>
+        <source>Preset</source>
+        <translation>预置点</translation>
+    </message>
+    <message>
+        <source>Protocol:</source>
+        <translation>协议:</translation>
+    </message>
+    <message>
+        <source>Quillon Desk</source>
+        <translation>奎隆调试台</translation>
+    </message>
+    <message>
+        <source>Read SN</source>
+        <translation>读取序列号</translation>
+    </message>
+    <message>
+        <source>Read SW</source>
+        <translation>读取拨码</translation>
+    </message>
+    <message>
+        <source>Receive</source>
+        <translation>接收</translation>
+    </message>
+    <message>
+        <source>Refresh </source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>右</translation>
+    </message>
+    <message>
+        <source>SN</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>Serial Port Error,Please restart.</source>
+        <translation>串口错误,请重试.</translation>
+    </message>
+    <message>
+        <source>Serial port error or machine failure,Please restart.</source>
+        <translation>串口错误或者机器错误,请重试.</translation>
+    </message>
+    <message>
+        <source>Set</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Set SN</source>
+        <translation>设置序列号</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Special</source>
+        <translation>特殊</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>速度</translation>
+    </message>
+    <message>
+        <source>Stopbit:  </source>
+        <translation>停止位:</translation>
+    </message>
+    <message>
+        <source>The serial number is less than 12 bits</source>
+        <translation>序列号小于12位</translation>
+    </message>
+    <message>
+        <source>The serial number is less than 15 bits</source>
+        <translation>序列号小于15位</translation>
+    </message>
+    <message>
+        <source>Tip</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Up</source>
+        <translation>上</translation>
+    </message>
+    <message>
+        <source>Up-Left</source>
+        <translation>左上</translation>
+    </message>
+    <message>
+        <source>Up-Right</source>
+        <translation>右上</translation>
+    </message>
+    <message>
+        <source>Updata</source>
+        <translation>更新</translation>
+    </message>
+    <message>
+        <source>Zoom Reset</source>
+        <translation>镜头重置</translation>
+    </message>
+    <message>
+        <source>Zoom Tele</source>
+        <translation>拉近</translation>
+    </message>
+    <message>
+        <source>Zoom Wide</source>
+        <translation>推远</translation>
+    </message>
+</context>
+<context>
+    <name>aboutme</name>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+</context>
+</TS>

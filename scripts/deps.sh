@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quillon Desk needs to build, test and run,
+# when any is missing. The one place that names them.
+set -euo pipefail
+
+QUILLON_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+    # A font that covers Chinese, so the switched window shows characters
+    # (and the full-width colon of "Port：") instead of empty boxes.
+    fonts-wqy-microhei
+)
+
+missing=()
+for package in "${QUILLON_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
