@@ -9,6 +9,8 @@ QUILLON_PACKAGES=(
     # A font that covers Chinese, so the switched window shows characters
     # (and the full-width colon of "Port：") instead of empty boxes.
     fonts-wqy-microhei
+    # Metric twins of Arial and Times New Roman, which the forms name.
+    fonts-liberation
 )
 
 missing=()

@@ -1,0 +1,42 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace TestEnv {
+
+ScratchDir::ScratchDir() : previous(QDir::currentPath())
+{
+    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+        qFatal("cannot enter a temporary working directory");
+}
+
+ScratchDir::~ScratchDir()
+{
+    QDir::setCurrent(previous);
+}
+
+QString ScratchDir::settingsFile() const
+{
+    return dir.filePath(QStringLiteral("setting.ini"));
+}
+
+bool ScratchDir::hasSettingsFile() const
+{
+    return QFileInfo::exists(settingsFile());
+}
+
+QString ScratchDir::storedText(const QString &key) const
+{
+    QSettings file(settingsFile(), QSettings::IniFormat);
+    return file.value(key).toString();
+}
+
+void writeSettings(const QList<QPair<QString, QString>> &values)
+{
+    QSettings file(QStringLiteral("./setting.ini"), QSettings::IniFormat);
+    for (const auto &value : values)
+        file.setValue(value.first, value.second);
+}
+
+} // namespace TestEnv
