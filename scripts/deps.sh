@@ -4,7 +4,7 @@
 set -euo pipefail
 
 QUILLON_PACKAGES=(
-    cmake ninja-build g++ pkg-config
+    cmake make g++ pkg-config
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
     # A font that covers Chinese, so the switched window shows characters
     # (and the full-width colon of "Port：") instead of empty boxes.

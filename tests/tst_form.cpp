@@ -1,6 +1,6 @@
 // The main window's form as the user and the other parts of the program see
 // it right after start-up: object names, classes, places, texts, fixed
-// settings, the enabled state, fonts, the focus order and the panel layouts.
+// settings, the enabled state, fonts and the focus order.
 
 #include "link/portlist.h"
 #include "mywidget.h"
@@ -10,7 +10,6 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -234,53 +233,6 @@ const Font kFonts[] = {
     {"label_10", "Times New Roman", 20, true},
 };
 
-// Each panel: its frame, the frame's grid and the panel's grid, with the
-// cells of the panel's grid (row, column, column span; every row span is 1).
-struct Cell { const char *name; int row, column, columns; };
-struct Panel { const char *name, *frame, *frameGrid, *panelGrid; QVector<Cell> cells; };
-const Panel kPanels[] = {
-    {"widgetPT", "frame_2", "gridLayout_10", "gridLayout_2", {
-         {"horizontalLayout_8", 0, 0, 3}, {"pushButtonUpLeft", 1, 0, 1}, {"pushButtonUp", 1, 1, 1},
-         {"pushButtonUpRight", 1, 2, 1}, {"pushButtonLeft", 2, 0, 1}, {"pushButtonHome", 2, 1, 1},
-         {"pushButtonRight", 2, 2, 1}, {"pushButtonDownLeft", 3, 0, 1}, {"pushButtonDown", 3, 1, 1},
-         {"pushButtonDownRight", 3, 2, 1}}},
-    {"widgetZoom", "frame_4", "gridLayout_11", "gridLayout_4", {
-         {"horizontalLayout_9", 0, 0, 4}, {"pushButtonGetZPos", 1, 0, 2}, {"label_11", 1, 2, 2},
-         {"pushButtonDirZPos", 2, 0, 2}, {"lineEditZPos", 2, 2, 2}, {"pushButtonZTele", 3, 0, 2},
-         {"pushButtonZWide", 3, 2, 2}, {"pushButtonGetFPos", 4, 0, 2}, {"label_12", 4, 2, 2},
-         {"pushButtonDirFPos", 5, 0, 2}, {"lineEditFPos", 5, 2, 2}, {"pushButtonFar", 6, 0, 1},
-         {"pushButtonNear", 6, 1, 1}, {"pushButtonAF", 6, 2, 1}, {"pushButtonMF", 6, 3, 1}}},
-    {"widgetPrest", "frame_5", "gridLayout_12", "gridLayout_5", {
-         {"horizontalLayout_11", 0, 0, 1}, {"horizontalLayout_12", 1, 0, 1}}},
-    {"widgetSW", "frame_6", "gridLayout_6", "gridLayout_7", {
-         {"pushButtonComm", 0, 0, 2}, {"pushButtonReadSW", 1, 0, 1}, {"lineEditSW", 1, 1, 1}}},
-    {"widgetSN", "frame_7", "gridLayout_14", "gridLayout_8", {
-         {"radioButton12Bit", 0, 0, 1}, {"radioButton15Bit", 0, 1, 1}, {"lineEditSN", 1, 0, 2},
-         {"pushButtonAdd", 2, 0, 1}, {"pushButtonMinus", 2, 1, 1}, {"pushButtonSetSN", 3, 0, 2},
-         {"pushButtonReadSN", 4, 0, 2}}},
-    {"widgetSpecial", "frame_9", "gridLayout_13", "gridLayout_17", {
-         {"pushButtonPowerOn", 0, 0, 1}, {"pushButtonPowerOff", 1, 0, 1},
-         {"pushButtonPTReset", 2, 0, 1}, {"pushButtonZoomReset", 3, 0, 1},
-         {"pushButtonPictureNormal", 4, 0, 1}, {"pushButtonPictureFilp", 5, 0, 1}}},
-};
-
-// Horizontal rows, label first; a margin of -1 is left to the layout.
-struct Row { const char *name, *owner; QStringList widgets; int spacing, margin; };
-const Row kRows[] = {
-    {"horizontalLayout_4", "layoutWidget_3", {"label_4", "comboBoxParity"}, 6, 0},
-    {"horizontalLayout_3", "layoutWidget_2", {"label_3", "comboBoxDatabit"}, 6, 0},
-    {"horizontalLayout_5", "layoutWidget", {"label_5", "comboBoxStopbit"}, 6, 0},
-    {"horizontalLayout_2", "layoutWidget1", {"label", "comboBoxBaudrate"}, 6, 0},
-    {"horizontalLayout_7", "layoutWidget2", {"label_7", "lineEditAddress"}, 6, 0},
-    {"horizontalLayout_6", "layoutWidget3", {"label_6", "comboBoxProtocol"}, 6, 0},
-    {"horizontalLayout_8", "widgetPT",
-     {"label_8", "horizontalSliderPTSpeed", "lineEditPTSpeed"}, 0, -1},
-    {"horizontalLayout_9", "widgetZoom",
-     {"label_9", "horizontalSliderZoomSpeed", "lineEditZoomSpeed"}, 0, -1},
-    {"horizontalLayout_11", "widgetPrest", {"lineEditPresetAdd", "pushButtonCallPreset"}, 6, -1},
-    {"horizontalLayout_12", "widgetPrest", {"pushButtonSetPreset", "pushButtonClearPreset"}, 6, -1},
-};
-
 // One data row per table entry, named after the entry; the test reads the entry back.
 template <typename Entry, std::size_t N>
 void rowsOf(const Entry (&table)[N])
@@ -298,24 +250,6 @@ struct StartedWindow
     template <typename T = QWidget>
     T *get(const char *name) { return TestEnv::control<T>(&window, name); }
 };
-
-bool margins(const QLayout *layout, int m)
-{
-    return layout->contentsMargins() == QMargins(m, m, m, m);
-}
-
-// "row,column rows x columns" of one grid item, for readable failures.
-QString cellText(int row, int column, int rows, int columns)
-{
-    return QStringLiteral("%1,%2 %3x%4").arg(row).arg(column).arg(rows).arg(columns);
-}
-
-QString cellOf(QGridLayout *grid, int index)
-{
-    int row = -1, column = -1, rows = 0, columns = 0;
-    grid->getItemPosition(index, &row, &column, &rows, &columns);
-    return cellText(row, column, rows, columns);
-}
 
 } // namespace
 
@@ -340,10 +274,6 @@ private slots:
     void fonts();
     void headingColours();
     void focusOrderFollowsCreationOrder();
-    void panels_data() { rowsOf(kPanels); }
-    void panels();
-    void rowLayouts_data() { rowsOf(kRows); }
-    void rowLayouts();
 };
 
 void FormTest::initTestCase()
@@ -455,10 +385,10 @@ void FormTest::window()
     QCOMPARE(grid->objectName(), QStringLiteral("gridLayout"));
     QCOMPARE(grid->horizontalSpacing(), 6);
     QCOMPARE(grid->verticalSpacing(), 0);
-    QVERIFY(margins(grid, 0));
+    QCOMPARE(grid->contentsMargins(), QMargins(0, 0, 0, 0));
     QCOMPARE(grid->count(), 1);
     QWidget *back = s.get("frameBack");
-    QCOMPARE(cellOf(grid, grid->indexOf(back)), cellText(0, 0, 1, 1));
+    QCOMPARE(grid->itemAtPosition(0, 0)->widget(), back);
 
     s.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&s.window));
@@ -625,65 +555,6 @@ void FormTest::focusOrderFollowsCreationOrder()
         if (focusable(w->objectName()))
             chain.append(w->objectName());
     QCOMPARE(chain, expected);
-}
-
-void FormTest::panels()
-{
-    QFETCH(int, index);
-    const Panel &e = kPanels[index];
-    StartedWindow s;
-    auto *frame = s.get<QFrame>(e.frame);
-    QCOMPARE(frame->frameShape(), QFrame::Box);
-    QCOMPARE(frame->frameShadow(), QFrame::Plain);
-    auto *outer = qobject_cast<QGridLayout *>(frame->layout());
-    QVERIFY(outer);
-    QCOMPARE(outer->objectName(), QString::fromLatin1(e.frameGrid));
-    QCOMPARE(outer->horizontalSpacing(), 1);
-    QCOMPARE(outer->verticalSpacing(), 1);
-    QVERIFY(margins(outer, 1));
-    QCOMPARE(outer->count(), 1);
-    QCOMPARE(outer->itemAt(0)->widget(), s.get(e.name));
-    auto *inner = qobject_cast<QGridLayout *>(s.get(e.name)->layout());
-    QVERIFY(inner);
-    QCOMPARE(inner->objectName(), QString::fromLatin1(e.panelGrid));
-    QCOMPARE(inner->horizontalSpacing(), 5);
-    QCOMPARE(inner->verticalSpacing(), 5);
-    QVERIFY(margins(inner, 5));
-
-    for (const Cell &cell : e.cells) {
-        int at = -1;
-        for (int i = 0; i < inner->count() && at < 0; ++i) {
-            QLayoutItem *item = inner->itemAt(i);
-            const QObject *held = item->widget();
-            if (!held)
-                held = item->layout();
-            if (held && held->objectName() == QLatin1String(cell.name))
-                at = i;
-        }
-        QVERIFY2(at >= 0, cell.name);
-        const QString name = QLatin1String(cell.name) + QLatin1Char(' ');
-        QCOMPARE(QString(name + cellOf(inner, at)),
-                 QString(name + cellText(cell.row, cell.column, 1, cell.columns)));
-    }
-}
-
-void FormTest::rowLayouts()
-{
-    QFETCH(int, index);
-    const Row &e = kRows[index];
-    StartedWindow s;
-    auto *row = s.window.findChild<QHBoxLayout *>(QString::fromLatin1(e.name));
-    QVERIFY2(row, "no horizontal layout of this name");
-    QVERIFY(row->parentWidget());
-    QCOMPARE(row->parentWidget()->objectName(), QString::fromLatin1(e.owner));
-    QStringList held;
-    for (int i = 0; i < row->count(); ++i)
-        if (QWidget *w = row->itemAt(i)->widget())
-            held.append(w->objectName());
-    QCOMPARE(held, e.widgets);
-    QCOMPARE(row->spacing(), e.spacing);
-    if (e.margin >= 0)
-        QVERIFY(margins(row, e.margin));
 }
 
 QTEST_MAIN(FormTest)
