@@ -221,12 +221,9 @@ const Combo kCombos[] = {
     {"comboBoxCom", {"COM1", "COM3"}, 0, false, 5, {60, 20}, {600, 200}},
 };
 
+// Fonts of the visible strip.
 struct Font { const char *name, *family; int pointSize; bool bold; };
 const Font kFonts[] = {
-    {"label_19", nullptr, 10, true}, {"label_20", nullptr, 10, true},
-    {"label_17", nullptr, 10, true}, {"label_13", nullptr, 10, true},
-    {"label_18", nullptr, 10, true}, {"label_15", nullptr, 10, true},
-    {"label_14", nullptr, 10, true}, {"label_16", nullptr, 10, true},
     {"pushButtonUpdata", "Times New Roman", 12, false}, {"label_2", "Times New Roman", 12, false},
     {"pushButtonChooseHex", "Times New Roman", 11, true},
     {"pushButton_2", "Times New Roman", 11, false}, {"comboBoxCom", "Tahoma", 10, false},

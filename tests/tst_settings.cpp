@@ -22,7 +22,6 @@ private slots:
     void clearedFieldStoresEmptyText();
     void overlongStoredTextIsCutAndStoredBack_data();
     void overlongStoredTextIsCutAndStoredBack();
-    void nonAsciiTextSurvivesARestart();
 };
 
 void SettingsTest::initTestCase()
@@ -139,18 +138,6 @@ void SettingsTest::overlongStoredTextIsCutAndStoredBack()
     MyWidget window;
     QCOMPARE(TestEnv::control<QLineEdit>(&window, field.toLatin1().constData())->text(), kept);
     QCOMPARE(scratch.storedText(key), kept);
-}
-
-void SettingsTest::nonAsciiTextSurvivesARestart()
-{
-    TestEnv::ScratchDir scratch;
-    const QString logo = QStringLiteral("摄像机");
-    {
-        MyWidget window;
-        TestEnv::control<QLineEdit>(&window, "lineEditLogo")->setText(logo);
-    }
-    MyWidget again;
-    QCOMPARE(TestEnv::control<QLineEdit>(&again, "lineEditLogo")->text(), logo);
 }
 
 QTEST_MAIN(SettingsTest)

@@ -1,14 +1,13 @@
 #ifndef QUILLON_TESTENV_H
 #define QUILLON_TESTENV_H
 
+#include <QList>
+#include <QPair>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <memory>
-
-class MyWidget;
-class QWidget;
+#include <QWidget>
+#include <QtGlobal>
 
 namespace TestEnv {
 
@@ -19,7 +18,6 @@ class ScratchDir
 public:
     ScratchDir();
     ~ScratchDir();
-    QString path() const { return dir.path(); }
     QString settingsFile() const;
     bool hasSettingsFile() const;
     // Reads one key of ./setting.ini as it is on disk now.
@@ -33,12 +31,17 @@ private:
 // Writes keys into ./setting.ini before a window is built.
 void writeSettings(const QList<QPair<QString, QString>> &values);
 
-// Finds a control of the window by object name, failing the test when absent.
+// Finds a control of the window by object name; a missing control, or one of
+// another class, ends the test program.
 template <typename T>
-T *control(QWidget *window, const char *name);
+T *control(QWidget *window, const char *name)
+{
+    T *found = window->findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("control %s missing or of another class", name);
+    return found;
+}
 
 } // namespace TestEnv
-
-#include "testenv_impl.h"
 
 #endif // QUILLON_TESTENV_H
