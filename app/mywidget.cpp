@@ -2,19 +2,23 @@
 
 #include "aboutme.h"
 #include "appsettings.h"
-#include "link/portlist.h"
+#include "link/replyreceiver.h"
 #include "menuopener.h"
 #include "resourceinit.h"
+#include "styles.h"
+#include "tracepane.h"
 #include "ui_mywidget.h"
 
 #include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QIcon>
 #include <QMenu>
 #include <QSerialPort>
 #include <QSettings>
 #include <QShortcut>
+#include <QTimer>
 #include <QTranslator>
 #include <QUdpSocket>
 
@@ -22,14 +26,16 @@ namespace {
 
 const QString kWindowIcon = QStringLiteral(":/images/images/tool.png");
 
-const QString kLinkDownStyle = QStringLiteral("background-color:yellow");
-const QString kCommUntestedStyle = QStringLiteral("background: gray");
 
 constexpr int kPortListVisibleItems = 5;
 constexpr int kSerialNumberMaxLength = 15;
 constexpr int kLogoMaxLength = 7;
 constexpr int kViscaPanTiltSpeedMax = 24;
 constexpr int kZoomSpeedMax = 7;
+
+// A camera answers a serial-number read within a few tens of milliseconds;
+// a reply that comes later belongs to something else.
+constexpr int kSerialNumberReplyMs = 500;
 
 } // namespace
 
@@ -58,14 +64,35 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
 
     ui->comboBoxCom->clear();
     ui->comboBoxCom->setMaxVisibleItems(kPortListVisibleItems);
+#ifndef Q_OS_WIN
+    // Outside Windows the ports are device files, and some never show in the
+    // list (pseudo-terminals, /dev/serial/by-id links): the box takes a typed
+    // path too.
+    ui->comboBoxCom->setEditable(true);
+    ui->comboBoxCom->setInsertPolicy(QComboBox::NoInsert);
+    connect(ui->comboBoxCom, &QComboBox::editTextChanged, this, &MyWidget::onPortBoxEdited);
+#endif
 
-    ui->pushButtonComm->setStyleSheet(kCommUntestedStyle);
-    ui->btn_cfg->setStyleSheet(kLinkDownStyle);
-    ui->pushButtonOpen->setStyleSheet(kLinkDownStyle);
+    ui->pushButtonComm->setStyleSheet(Styles::kCommUntested);
+    ui->btn_cfg->setStyleSheet(Styles::kLinkDown);
+    ui->pushButtonOpen->setStyleSheet(Styles::kLinkDown);
 
     serialPort = new QSerialPort(this);
     udpSocket = new QUdpSocket(this);
     udpRxSocket = new QUdpSocket(this);
+
+    receiver = new ReplyReceiver(this);
+    connect(receiver, &ReplyReceiver::batchStarted, this, &MyWidget::onReplyStarted);
+    connect(receiver, &ReplyReceiver::batchReady, this, &MyWidget::onReplyBatch);
+    connect(serialPort, &QSerialPort::readyRead, this, &MyWidget::readComDataSlot);
+    connect(serialPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onSerialError(error); },
+            Qt::QueuedConnection);
+    snReadExpiry = new QTimer(this);
+    snReadExpiry->setSingleShot(true);
+    snReadExpiry->setInterval(kSerialNumberReplyMs);
+    connect(snReadExpiry, &QTimer::timeout, this, [this] { snReadPending = false; });
+    TracePane::setUp(ui->textBrowserReceive);
 
     // Loading the stored texts runs the text-changed slots, which write the
     // same values back; the maximum lengths come later and may cut them.
@@ -179,20 +206,6 @@ void MyWidget::on_aboutMe()
 void MyWidget::on_btn_tx_clicked()
 {
     // The button is on the form but has no function.
-}
-
-void MyWidget::fillPortList()
-{
-    const QList<PortList::Port> ports = PortList::available();
-    if (ports.isEmpty()) {
-        ui->comboBoxCom->addItem(tr("No Com"));
-        ui->pushButtonOpen->setEnabled(false);
-        return;
-    }
-    QStringList names;
-    for (const PortList::Port &port : ports)
-        names.append(port.name);
-    ui->comboBoxCom->addItems(PortList::comboItems(names));
 }
 
 void MyWidget::on_lineEditSN_textChanged(QString arg1)

@@ -2,6 +2,7 @@
 #define QUILLON_MYWIDGET_H
 
 #include <QByteArray>
+#include <QPoint>
 #include <QHostAddress>
 #include <QString>
 #include <QWidget>
@@ -16,6 +17,8 @@ class QContextMenuEvent;
 class QMenu;
 class QMouseEvent;
 class QSerialPort;
+class QTimer;
+class ReplyReceiver;
 class QSettings;
 class QTranslator;
 class QUdpSocket;
@@ -42,9 +45,18 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private slots:
+    void on_pushButtonOpen_clicked();
+    void readComDataSlot();
+    void on_pushButton_2_clicked();
+    bool waitAck();
+    void sleep(uint msec);
     void on_choiceLanguage();
     void on_aboutMe();
     void on_btn_tx_clicked();
+    void on_comboBoxBaudrate_currentIndexChanged(int index);
+    void on_comboBoxParity_currentIndexChanged(int index);
+    void on_textBrowserReceive_customContextMenuRequested(QPoint pos);
+    void on_comboBoxCom_highlighted(int index);
 
     void on_lineEditSN_textChanged(QString arg1);
     void on_txt_ip_textChanged(QString arg1);
@@ -52,9 +64,28 @@ private slots:
     void on_lineEditLogo_textChanged(QString arg1);
 
 private:
+    friend class MyWidgetTestAccess;
+
     void fillPortList();
+    bool noPortListed() const;
     void retranslateForm();
     void popUpMainMenu(const QPoint &globalPos);
+
+    // The serial link.
+    void openPort();
+    void closePort();
+    void setCommandGroupsEnabled(bool enabled);
+    void onSerialError(int error);
+    void onPortBoxEdited(const QString &text);
+    // Every write to the serial port goes through here, so that replies can
+    // be told from bytes that were on their way before the write.
+    qint64 writeSerial(const QByteArray &bytes);
+    void onReplyStarted();
+    void onReplyBatch(const QByteArray &batch);
+    // Read SN: the next reply, if it comes within kSerialNumberReplyMs, is
+    // decoded as the camera's serial number.
+    void expectSerialNumberReply();
+    void appendTrace(const QString &line);
 
     Ui_MyWidget *ui;
     QSerialPort *serialPort = nullptr;
@@ -89,6 +120,9 @@ private:
         int itemCount;
     };
     std::array<FixedCombo, 6> fixedCombos{};
+
+    ReplyReceiver *receiver = nullptr;
+    QTimer *snReadExpiry = nullptr;
 };
 
 #endif // QUILLON_MYWIDGET_H

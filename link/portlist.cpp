@@ -103,4 +103,30 @@ QStringList comboItems(const QStringList &portNames)
     return items;
 }
 
+std::optional<QString> locationFor(const QString &boxText, const QList<Port> &ports)
+{
+    std::optional<QString> location;
+    for (const Port &port : ports) {
+        if (port.name == boxText)
+            location = port.location;
+    }
+    if (location)
+        return location;
+
+    const bool typedDevice = !boxText.isEmpty() && !boxText.contains(kComPrefix)
+        && std::none_of(boxText.cbegin(), boxText.cend(), [](QChar c) { return c.isSpace(); });
+    if (typedDevice)
+        return boxText;
+    return std::nullopt;
+}
+
+QString descriptionOf(const QString &name, const QList<Port> &ports)
+{
+    for (const Port &port : ports) {
+        if (port.name == name)
+            return port.description;
+    }
+    return QString();
+}
+
 } // namespace PortList

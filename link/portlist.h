@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // The serial ports the window offers. Port names of the form "COM" + number
 // are listed by number (COM9 before COM10); names that carry no "COM" (the
@@ -29,6 +30,17 @@ void setSource(std::function<QList<Port>()> source);
 
 // The combo-box items for a list of port names, in display order.
 QStringList comboItems(const QStringList &portNames);
+
+// What the serial port should open for the text of the port box: the
+// location of the listed port of that name (the last one, should two share
+// it); otherwise a device the user typed (a path such as /dev/pts/3 or
+// /dev/serial/by-id/..., or a bare name such as ttyUSB0). Nothing when the
+// text names no port: a Windows name that is not listed ("COM" + number),
+// an empty text, or a text with blanks such as the "No Com" placeholder.
+std::optional<QString> locationFor(const QString &boxText, const QList<Port> &ports);
+
+// The description of the listed port of that name; empty when none matches.
+QString descriptionOf(const QString &name, const QList<Port> &ports);
 
 } // namespace PortList
 

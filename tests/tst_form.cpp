@@ -199,6 +199,12 @@ const Edit kEdits[] = {
     {"lineEditPath", "", false, kPlain, kNoLimit, {}, {}},
 };
 
+#ifdef Q_OS_WIN
+constexpr bool kPortBoxEditable = false;
+#else
+constexpr bool kPortBoxEditable = true;
+#endif
+
 struct Combo
 {
     const char *name;
@@ -218,7 +224,8 @@ const Combo kCombos[] = {
     {"comboBoxSend", {"89 02 07 63 58 ff", "81 01 06 07 01 01 07 0F 0F 0F 07 0F 0F 0F FF ",
                       "81 01 06 07 01 00 07 0F 0F 0F 07 0F 0F 0F FF "}, 0, true, 6, {}, {}},
     // The two ports installed by initTestCase, in display order.
-    {"comboBoxCom", {"COM1", "COM3"}, 0, false, 5, {60, 20}, {600, 200}},
+    // Outside Windows the port box also takes a typed device path.
+    {"comboBoxCom", {"COM1", "COM3"}, 0, kPortBoxEditable, 5, {60, 20}, {600, 200}},
 };
 
 // Fonts of the visible strip.

@@ -1,0 +1,51 @@
+#include "replytext.h"
+
+namespace ReplyText {
+namespace {
+
+constexpr int kDigitsPerByte = 2;
+constexpr int kSerialNumberHeaderBytes = 2;
+const QByteArray kTerminatorHex = QByteArrayLiteral("ff");
+
+// The byte whose two digits start at `at`; 0 when they are missing.
+char byteAt(const QByteArray &replyHex, int at)
+{
+    bool ok = false;
+    const int value = replyHex.mid(at, kDigitsPerByte).toInt(&ok, 16);
+    return ok ? static_cast<char>(value) : '\0';
+}
+
+} // namespace
+
+QByteArray fromBytes(const QByteArray &bytes)
+{
+    return bytes.toHex();
+}
+
+int lastByte(const QByteArray &replyHex)
+{
+    if (replyHex.size() < kDigitsPerByte)
+        return 0;
+    return static_cast<unsigned char>(byteAt(replyHex, replyHex.size() - kDigitsPerByte));
+}
+
+std::optional<QString> serialNumber(const QByteArray &replyHex, int length)
+{
+    if (!replyHex.endsWith(kTerminatorHex))
+        return std::nullopt;
+    // The number lies between the header and the final 0xFF. A reply shorter
+    // than the length asked for (a 12-character camera read as 15) ends at its
+    // terminator: the 0xFF is no character of the number.
+    const int replyBytes = replyHex.size() / kDigitsPerByte;
+    const int available = qMax(0, replyBytes - kSerialNumberHeaderBytes - 1);
+    QByteArray text;
+    for (int i = 0; i < qMin(length, available); ++i) {
+        const char byte = byteAt(replyHex, (kSerialNumberHeaderBytes + i) * kDigitsPerByte);
+        if (byte == '\0')
+            break;
+        text.append(byte);
+    }
+    return QString::fromUtf8(text);
+}
+
+} // namespace ReplyText

@@ -1,0 +1,27 @@
+#ifndef QUILLON_REPLYTEXT_H
+#define QUILLON_REPLYTEXT_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Readings of a reply kept as hexadecimal text (two lower-case digits per
+// byte, no separators), the form in which the window keeps the last reply.
+namespace ReplyText {
+
+// The reply's bytes as that text.
+QByteArray fromBytes(const QByteArray &bytes);
+
+// The value of the reply's last byte; 0 for an empty reply.
+int lastByte(const QByteArray &replyHex);
+
+// The camera's answer to a serial-number read: two header bytes, the number
+// as ASCII codes, and 0xFF at the end. Returns the `length` characters that
+// follow the header (cut at the first zero byte, and at the final 0xFF of a
+// reply that holds fewer), or nothing when the reply does not end in 0xFF.
+std::optional<QString> serialNumber(const QByteArray &replyHex, int length);
+
+} // namespace ReplyText
+
+#endif // QUILLON_REPLYTEXT_H
