@@ -1,0 +1,116 @@
+#ifndef QUILLON_CAMSIMPROCESS_H
+#define QUILLON_CAMSIMPROCESS_H
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/types.h>
+
+// How long camsim may take to start, and to answer.
+constexpr int kStartTimeoutMs = 5000;
+constexpr int kReplyTimeoutMs = 3000;
+
+// True when the JSON line carries every one of `fields` with that value.
+bool matches(const QJsonObject &line, const QJsonObject &fields);
+
+// One running camsim (the camera simulator) and what it has printed so far.
+class Camsim
+{
+public:
+    Camsim()
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { consume(); });
+    }
+
+    ~Camsim()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(kStartTimeoutMs);
+        }
+    }
+
+    bool start(const QStringList &arguments)
+    {
+        process.start(QStringLiteral(QUILLON_CAMSIM_PATH), arguments);
+        if (!process.waitForStarted(kStartTimeoutMs))
+            return false;
+        return QTest::qWaitFor([this] { return !slavePath.isEmpty(); }, kStartTimeoutMs);
+    }
+
+    bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
+
+    bool waitForExit()
+    {
+        return QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; },
+                               kStartTimeoutMs);
+    }
+
+    // The first line at or after `from` that carries all of `fields`; -1 if
+    // none comes within the time.
+    int waitFor(const QJsonObject &fields, int from = 0, int timeoutMs = kReplyTimeoutMs)
+    {
+        int found = -1;
+        const bool seen = QTest::qWaitFor([&] {
+            found = find(fields, from);
+            return found >= 0;
+        }, timeoutMs);
+        return seen ? found : -1;
+    }
+
+    int find(const QJsonObject &fields, int from = 0) const
+    {
+        for (int i = std::max(from, 0); i < lines.size(); ++i) {
+            if (matches(lines.at(i), fields))
+                return i;
+        }
+        return -1;
+    }
+
+    int count(const QJsonObject &fields, int from, int to) const
+    {
+        int n = 0;
+        for (int i = std::max(from, 0); i < std::min(to, int(lines.size())); ++i)
+            n += matches(lines.at(i), fields) ? 1 : 0;
+        return n;
+    }
+
+    QProcess process;
+    QString slavePath;
+    QList<QJsonObject> lines;
+    QList<QByteArray> unreadable;
+
+private:
+    void consume()
+    {
+        pending.append(process.readAllStandardOutput());
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            if (!sawPath) {
+                sawPath = true;
+                slavePath = QString::fromLocal8Bit(line);
+                continue;
+            }
+            const QJsonDocument document = QJsonDocument::fromJson(line);
+            if (document.isObject())
+                lines.append(document.object());
+            else
+                unreadable.append(line);
+        }
+    }
+
+    QByteArray pending;
+    bool sawPath = false;
+};
+
+#endif // QUILLON_CAMSIMPROCESS_H

@@ -1,0 +1,170 @@
+// camsim: a PTZ camera on a pseudo-terminal, for testing the window without
+// hardware. It prints the slave's path on its first line, then one JSON object
+// per line for every frame it receives, every reply it sends and every line
+// event. It shares no code with the window: each checks the other.
+
+#include "eventlog.h"
+#include "simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+constexpr int kSerialNumberMaxLength = 15;
+
+int fail(int code, const QString &message)
+{
+    std::fprintf(stderr, "camsim: %s\n", qPrintable(message));
+    return code;
+}
+
+// Milliseconds: a decimal number, at least `minimum`.
+std::optional<int> milliseconds(const QString &value, int minimum)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok, 10);
+    if (!ok || number < minimum)
+        return std::nullopt;
+    return number;
+}
+
+// A register value: decimal, or hexadecimal with 0x, up to `maximum`.
+std::optional<uint> registerValue(const QString &value, uint maximum)
+{
+    bool ok = false;
+    const uint number = value.toUInt(&ok, 0);
+    if (!ok || number > maximum)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("camsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated PTZ camera on a pseudo-terminal. Prints the slave's path, then one JSON "
+        "line per received frame, reply and event."));
+    parser.addHelpOption();
+    const QCommandLineOption linkOption(QStringLiteral("link"),
+        QStringLiteral("Keep a symbolic link at <path> pointing to the slave."),
+        QStringLiteral("path"));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+        QStringLiteral("Also append every JSON line to <file>."), QStringLiteral("file"));
+    const QCommandLineOption wireTimeOption(QStringLiteral("wire-time"),
+        QStringLiteral("Emulate the time bytes take on the wire at the line's baud rate."));
+    const QCommandLineOption parityOption(QStringLiteral("parity"),
+        QStringLiteral("Parity to assume instead of the line's: even, odd or none."),
+        QStringLiteral("parity"));
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+        QStringLiteral("Never answer (still logs what arrives)."));
+    const QCommandLineOption garbageOption(QStringLiteral("garbage-every"),
+        QStringLiteral("Write one noise byte every <ms> milliseconds."), QStringLiteral("ms"));
+    const QCommandLineOption closeOption(QStringLiteral("close-after"),
+        QStringLiteral("Close the line after <ms> milliseconds and exit."), QStringLiteral("ms"));
+    const QCommandLineOption completionOption(QStringLiteral("completion-delay"),
+        QStringLiteral("Milliseconds between a VISCA command's ACK and its completion."),
+        QStringLiteral("ms"), QStringLiteral("20"));
+    const QCommandLineOption snOption(QStringLiteral("sn"),
+        QStringLiteral("Serial number stored in the camera (Latin-1, up to 15 characters)."),
+        QStringLiteral("text"));
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+        QStringLiteral("Software version byte, 0 to 255 (0x.. for hex)."), QStringLiteral("n"));
+    const QCommandLineOption zoomOption(QStringLiteral("zoom"),
+        QStringLiteral("Zoom position, 0 to 65535 (0x.. for hex)."), QStringLiteral("n"));
+    const QCommandLineOption focusOption(QStringLiteral("focus"),
+        QStringLiteral("Focus position, 0 to 65535 (0x.. for hex)."), QStringLiteral("n"));
+    parser.addOptions({linkOption, logOption, wireTimeOption, parityOption, silentOption,
+                       garbageOption, closeOption, completionOption, snOption, versionOption,
+                       zoomOption, focusOption});
+    parser.process(app);
+
+    if (!parser.positionalArguments().isEmpty())
+        return fail(kExitUsage, QStringLiteral("unexpected argument ")
+                                    + parser.positionalArguments().constFirst());
+
+    SimulatorOptions options;
+    options.linkPath = parser.value(linkOption);
+    options.wireTime = parser.isSet(wireTimeOption);
+    options.silent = parser.isSet(silentOption);
+
+    if (parser.isSet(parityOption)) {
+        const QString parity = parser.value(parityOption);
+        if (parity == QLatin1String("even"))
+            options.parity = ParityChoice::Even;
+        else if (parity == QLatin1String("odd"))
+            options.parity = ParityChoice::Odd;
+        else if (parity == QLatin1String("none"))
+            options.parity = ParityChoice::None;
+        else
+            return fail(kExitUsage, QStringLiteral("--parity takes even, odd or none"));
+    }
+    if (parser.isSet(garbageOption)) {
+        const std::optional<int> ms = milliseconds(parser.value(garbageOption), 1);
+        if (!ms)
+            return fail(kExitUsage, QStringLiteral("--garbage-every takes milliseconds > 0"));
+        options.garbageEveryMs = *ms;
+    }
+    if (parser.isSet(closeOption)) {
+        const std::optional<int> ms = milliseconds(parser.value(closeOption), 0);
+        if (!ms)
+            return fail(kExitUsage, QStringLiteral("--close-after takes milliseconds >= 0"));
+        options.closeAfterMs = *ms;
+    }
+    {
+        const std::optional<int> ms = milliseconds(parser.value(completionOption), 0);
+        if (!ms)
+            return fail(kExitUsage, QStringLiteral("--completion-delay takes milliseconds >= 0"));
+        options.completionDelayMs = *ms;
+    }
+    if (parser.isSet(snOption)) {
+        const QString sn = parser.value(snOption);
+        const bool latin1 = std::all_of(sn.cbegin(), sn.cend(),
+                                        [](QChar c) { return c.unicode() <= 0xFF; });
+        if (sn.isEmpty() || sn.size() > kSerialNumberMaxLength || !latin1)
+            return fail(kExitUsage,
+                        QStringLiteral("--sn takes 1 to 15 Latin-1 characters"));
+        options.camera.serialNumber = sn.toLatin1();
+    }
+    if (parser.isSet(versionOption)) {
+        const std::optional<uint> value = registerValue(parser.value(versionOption), 0xFF);
+        if (!value)
+            return fail(kExitUsage, QStringLiteral("--version takes 0 to 255"));
+        options.camera.softwareVersion = quint8(*value);
+    }
+    if (parser.isSet(zoomOption)) {
+        const std::optional<uint> value = registerValue(parser.value(zoomOption), 0xFFFF);
+        if (!value)
+            return fail(kExitUsage, QStringLiteral("--zoom takes 0 to 65535"));
+        options.camera.zoomPosition = quint16(*value);
+    }
+    if (parser.isSet(focusOption)) {
+        const std::optional<uint> value = registerValue(parser.value(focusOption), 0xFFFF);
+        if (!value)
+            return fail(kExitUsage, QStringLiteral("--focus takes 0 to 65535"));
+        options.camera.focusPosition = quint16(*value);
+    }
+
+    EventLog log;
+    QString error;
+    if (parser.isSet(logOption) && !log.openFile(parser.value(logOption), &error))
+        return fail(kExitFailure, parser.value(logOption) + QStringLiteral(": ") + error);
+    if (!Simulator::catchTerminationSignals(&error))
+        return fail(kExitFailure, error);
+
+    Simulator simulator(log, options);
+    if (!simulator.start(&error))
+        return fail(kExitFailure, error);
+    return app.exec();
+}

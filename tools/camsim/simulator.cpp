@@ -1,0 +1,201 @@
+#include "simulator.h"
+
+#include "eventlog.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Line noise comes from a fixed seed, so a run can be repeated byte for byte.
+constexpr quint32 kNoiseSeed = 0x2545F491u;
+// Noise never imitates the bootloader's ACK or a frame terminator / Pelco-D
+// sync: either would be taken for an answer.
+constexpr quint8 kBootloaderAck = 0x79;
+constexpr quint8 kTerminator = 0xFF;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const char byte = char(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+Simulator::Simulator(EventLog &eventLog, const SimulatorOptions &simulatorOptions, QObject *parent)
+    : QObject(parent),
+      log(eventLog),
+      options(simulatorOptions),
+      line(eventLog, simulatorOptions.wireTime, simulatorOptions.parity),
+      noiseState(kNoiseSeed)
+{
+    connect(&garbageTimer, &QTimer::timeout, this, &Simulator::sendGarbageByte);
+    connect(&line, &PtyLine::bytesArrived, this, [this](const QByteArray &bytes) {
+        if (personality)
+            personality->bytesArrived(bytes);
+    });
+}
+
+Simulator::~Simulator()
+{
+    removeLink();
+}
+
+bool Simulator::catchTerminationSignals(QString *error)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = errnoText();
+        return false;
+    }
+    struct sigaction action{};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A reader of stdout that went away must not kill the camera mid-reply.
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+bool Simulator::start(QString *error)
+{
+    if (!line.open(error))
+        return false;
+    // The link exists by the time anyone has read the path.
+    if (!options.linkPath.isEmpty() && !makeLink(error))
+        return false;
+    EventLog::writePlainLine(line.slavePath().toLocal8Bit());
+
+    if (signalPipe[0] >= 0) {
+        signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+        connect(signalNotifier, &QSocketNotifier::activated, this, &Simulator::onTerminationSignal);
+    }
+
+    line.noticeLineSettings();
+    switchPersonality(Personality::Mode::Firmware);
+
+    if (options.garbageEveryMs > 0)
+        garbageTimer.start(options.garbageEveryMs);
+    if (options.closeAfterMs >= 0)
+        QTimer::singleShot(options.closeAfterMs, this, &Simulator::closeLine);
+    return true;
+}
+
+void Simulator::switchPersonality(Personality::Mode mode)
+{
+    std::unique_ptr<Personality> next;
+    switch (mode) {
+    case Personality::Mode::Firmware:
+        next = std::make_unique<FirmwarePersonality>(log, options.camera, options.completionDelayMs);
+        break;
+    case Personality::Mode::Bootloader:
+        // The ROM bootloader is not simulated yet: the firmware keeps the line.
+        return;
+    }
+    connect(next.get(), &Personality::reply, this, &Simulator::sendReply);
+    // The personality asking is still on the stack: swap it once it has returned.
+    connect(next.get(), &Personality::modeRequested, this, [this](Personality::Mode requested) {
+        QTimer::singleShot(0, this, [this, requested] { switchPersonality(requested); });
+    });
+    personality = std::move(next);
+}
+
+void Simulator::sendReply(const QByteArray &bytes)
+{
+    if (options.silent || !line.isOpen())
+        return;
+    log.write(QJsonObject{{QStringLiteral("dir"), QStringLiteral("tx")},
+                          {QStringLiteral("hex"), QString::fromLatin1(bytes.toHex())}});
+    line.send(bytes);
+}
+
+void Simulator::sendGarbageByte()
+{
+    quint8 byte = 0;
+    do {
+        // xorshift32
+        noiseState ^= noiseState << 13;
+        noiseState ^= noiseState >> 17;
+        noiseState ^= noiseState << 5;
+        byte = quint8(noiseState >> 24);
+    } while (byte == kBootloaderAck || byte == kTerminator);
+    const QByteArray bytes(1, char(byte));
+    log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("garbage")},
+                          {QStringLiteral("hex"), QString::fromLatin1(bytes.toHex())}});
+    line.send(bytes);
+}
+
+void Simulator::closeLine()
+{
+    garbageTimer.stop();
+    line.close();
+    log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("closed")}});
+    removeLink();
+    QCoreApplication::exit(0);
+}
+
+void Simulator::onTerminationSignal()
+{
+    char drained[16];
+    while (::read(signalPipe[0], drained, sizeof drained) > 0) {
+    }
+    garbageTimer.stop();
+    removeLink();
+    QCoreApplication::exit(0);
+}
+
+bool Simulator::makeLink(QString *error)
+{
+    const QByteArray path = QFile::encodeName(options.linkPath);
+    struct stat info{};
+    if (::lstat(path.constData(), &info) == 0) {
+        if (!S_ISLNK(info.st_mode)) {
+            *error = options.linkPath + QStringLiteral(" exists and is not a symbolic link");
+            return false;
+        }
+        if (::unlink(path.constData()) != 0) {
+            *error = options.linkPath + QStringLiteral(": ") + errnoText();
+            return false;
+        }
+    }
+    if (::symlink(QFile::encodeName(line.slavePath()).constData(), path.constData()) != 0) {
+        *error = options.linkPath + QStringLiteral(": ") + errnoText();
+        return false;
+    }
+    linkMade = true;
+    return true;
+}
+
+void Simulator::removeLink()
+{
+    if (!linkMade)
+        return;
+    linkMade = false;
+    // Only our own link: another simulator may have taken the name since.
+    const QByteArray path = QFile::encodeName(options.linkPath);
+    char target[4096];
+    const ssize_t length = ::readlink(path.constData(), target, sizeof target - 1);
+    if (length < 0)
+        return;
+    if (QFile::decodeName(QByteArray(target, int(length))) == line.slavePath())
+        ::unlink(path.constData());
+}
