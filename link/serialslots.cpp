@@ -22,12 +22,14 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <climits>
+
 namespace {
 
 const QString kTraceMenuName = QStringLiteral("traceMenu");
 
-// After the port opens, the camera gets a second before the first command:
-// some USB adapters and cameras drop what comes right after the line rises.
+// After the port opens, the line gets a second to settle before the user
+// sends anything; the window stays responsive meanwhile.
 constexpr uint kSettleAfterOpenMs = 1000;
 
 // How long an acknowledge may take to come back. The bootloader answers a
@@ -116,6 +118,9 @@ void MyWidget::openPort()
 
 void MyWidget::closePort()
 {
+    // What came before the close still counts as a reply.
+    if (serialPort->isOpen())
+        readComDataSlot();
     serialPort->close();
     serialOpen = false;
     receiver->flush();

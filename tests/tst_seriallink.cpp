@@ -33,6 +33,7 @@ class SerialLinkTest : public QObject
 private slots:
     void openAndCloseSwitchTheWindow();
     void openAndCloseInChinese();
+    void openAndCloseWhileUdpIsUp();
     void failedOpenShowsTip();
     void portChoice_data();
     void portChoice();
@@ -109,6 +110,33 @@ void SerialLinkTest::openAndCloseInChinese()
     button->click();
     QCOMPARE(button->text(), QStringLiteral("打开"));
     QVERIFY(!MyWidgetTestAccess::serialOpen(w));
+}
+
+void SerialLinkTest::openAndCloseWhileUdpIsUp()
+{
+    // The UDP link already set the groups; the serial port leaves them, the
+    // port list and the refresh button alone, and opens without the wait.
+    SerialWindow s;
+    MyWidget &w = s.window();
+    MyWidgetTestAccess::setUdpConnected(w, true);
+    control<QWidget>(&w, "widgetPT")->setEnabled(true);
+    control<QPushButton>(&w, "pushButtonComm")->setStyleSheet(QStringLiteral("background: green"));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(s.open());
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    auto *button = control<QPushButton>(&w, "pushButtonOpen");
+    QCOMPARE(button->text(), QStringLiteral("Close"));
+    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:rgb(0,255,0)"));
+    QVERIFY(control<QWidget>(&w, "comboBoxCom")->isEnabled());
+    QVERIFY(control<QWidget>(&w, "pushButton_2")->isEnabled());
+    QVERIFY(!control<QWidget>(&w, "widgetPrest")->isEnabled());
+
+    button->click();
+    QCOMPARE(button->text(), QStringLiteral("Open"));
+    QVERIFY(control<QWidget>(&w, "widgetPT")->isEnabled());
+    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(),
+             QStringLiteral("background: green"));
 }
 
 void SerialLinkTest::failedOpenShowsTip()

@@ -12,6 +12,7 @@ public:
     static bool snReadPending(const MyWidget &w) { return w.snReadPending; }
     static bool serialOpen(const MyWidget &w) { return w.serialOpen; }
     static void setSnLength(MyWidget &w, int length) { w.snLength = length; }
+    static void setUdpConnected(MyWidget &w, bool up) { w.udpConnected = up; }
     static void expectSerialNumberReply(MyWidget &w) { w.expectSerialNumberReply(); }
     static qint64 writeSerial(MyWidget &w, const QByteArray &bytes) { return w.writeSerial(bytes); }
 };
