@@ -26,7 +26,6 @@ namespace {
 
 const QString kWindowIcon = QStringLiteral(":/images/images/tool.png");
 
-
 constexpr int kPortListVisibleItems = 5;
 constexpr int kSerialNumberMaxLength = 15;
 constexpr int kLogoMaxLength = 7;
