@@ -49,7 +49,6 @@ class ReceiveTest : public QObject
 private slots:
     void batches_data();
     void batches();
-    void streamIsCutByTimeAndSize();
     void busyEventLoopStillCutsReplies();
     void freshness();
     void serialNumber_data();
@@ -65,12 +64,7 @@ void ReceiveTest::batches_data()
     QTest::addColumn<QList<QByteArray>>("expected");
 
     const QByteArray ack = QByteArray::fromHex("9041ff");
-    const QByteArray done = QByteArray::fromHex("9051ff");
     QTest::newRow("one burst") << QList<Step>{{0, ack}} << QList<QByteArray>{ack};
-    QTest::newRow("bytes a few ms apart are one reply")
-        << QList<Step>{{0, "\x90"}, {3, "\x41"}, {3, "\xff"}} << QList<QByteArray>{ack};
-    QTest::newRow("bursts 50 ms apart are two replies")
-        << QList<Step>{{0, ack}, {50, done}} << QList<QByteArray>{ack, done};
     QTest::newRow("a reply larger than a batch is cut at 4096 bytes")
         << QList<Step>{{0, QByteArray(10000, 'x')}}
         << QList<QByteArray>{QByteArray(4096, 'x'), QByteArray(4096, 'x'), QByteArray(1808, 'x')};
@@ -93,32 +87,6 @@ void ReceiveTest::batches()
     QCOMPARE(batchesOf(ready), expected);
     QCOMPARE(started.count(), expected.size());
     QVERIFY(!receiver.isGathering());
-}
-
-void ReceiveTest::streamIsCutByTimeAndSize()
-{
-    // A line that never goes quiet: two bytes every 2 ms for a second.
-    ReplyReceiver receiver;
-    QSignalSpy ready(&receiver, &ReplyReceiver::batchReady);
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray sent;
-    QTimer source;
-    source.setTimerType(Qt::PreciseTimer);
-    connect(&source, &QTimer::timeout, &receiver, [&] {
-        const QByteArray bytes{2, static_cast<char>(sent.size() & 0x7f)};
-        sent.append(bytes);
-        receiver.feed(bytes);
-    });
-    source.start(2);
-    Wait::sleep(1000);
-    source.stop();
-    QTRY_VERIFY(!receiver.isGathering());
-
-    const QList<QByteArray> batches = batchesOf(ready);
-    QCOMPARE(batches.join(), sent);
-    // Each batch is closed by its 200 ms limit, not held open by the stream.
-    QVERIFY2(batches.size() >= 5 && batches.size() <= 7, qPrintable(QString::number(batches.size())));
 }
 
 void ReceiveTest::busyEventLoopStillCutsReplies()
