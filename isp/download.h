@@ -1,0 +1,52 @@
+#ifndef QUILLON_DOWNLOAD_H
+#define QUILLON_DOWNLOAD_H
+
+#include "bootloader.h"
+#include "hexfile.h"
+
+#include <functional>
+
+// The whole upgrade of a checked image over an open line: Enter IAP at
+// 9600 8N1, the bootloader at 57600 8E1, sync, global erase, every block,
+// Go 0x08000000, Exit IAP at 9600 8N1.
+namespace Download {
+
+constexpr qint32 kCameraBaud = 9600;
+constexpr qint32 kBootloaderBaud = 57600;
+// The camera firmware needs this long after Enter IAP to jump into the ROM
+// bootloader, which does not answer meanwhile.
+constexpr int kBootloaderStartMs = 1030;
+// After a line change the adapter needs a moment before the first byte.
+constexpr int kLineSettleMs = 20;
+
+enum class End {
+    Success,
+    NoSync,             // no ACK to 0x7F
+    EraseCommandFailed, // 43 BC not acknowledged
+    EraseFailed,        // global erase not acknowledged
+    BlockFailed,        // a block before the last not acknowledged
+    FinalBlockFailed,   // the last block not acknowledged
+    Aborted,            // the link was told to stop: nothing more is reported
+};
+
+struct Observer
+{
+    // Trace lines, in order: "Enter IAP Success", "Erase Command Success",
+    // "Erase All Start", "Just a few seconds, please.", "File Open Success",
+    // "Go 0x08000000".
+    std::function<void(const QString &line)> trace;
+    // Bytes acknowledged so far (256 per block), after every block.
+    std::function<void(int bytes)> progress;
+};
+
+struct Outcome
+{
+    End end = End::Success;
+    Stm32Boot::Result failure; // the step that failed, when end is not Success
+};
+
+Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer);
+
+} // namespace Download
+
+#endif // QUILLON_DOWNLOAD_H
