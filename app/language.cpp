@@ -54,6 +54,9 @@ void MyWidget::on_choiceLanguage()
         ui->pushButtonOpen->setText(open ? QStringLiteral("关闭") : QStringLiteral("打开"));
     else
         ui->pushButtonOpen->setText(open ? QStringLiteral("Close") : QStringLiteral("Open"));
+    // The form resets the UDP button to "Connect"; its label follows the
+    // link's state as well.
+    ui->btn_cfg->setText(udpConnected ? tr("Disconnect") : tr("Connect"));
 }
 
 void MyWidget::retranslateForm()

@@ -14,6 +14,7 @@ class QButtonGroup;
 class QCloseEvent;
 class QComboBox;
 class QContextMenuEvent;
+class QLineEdit;
 class QMenu;
 class QMouseEvent;
 class QSerialPort;
@@ -24,6 +25,10 @@ class QTranslator;
 class QUdpSocket;
 class Ui_MyWidget;
 class aboutme;
+
+namespace CameraFrames {
+enum class Command;
+}
 
 // The application window: one form, the serial port and the two UDP sockets
 // to the camera, and the state that the camera, service and upgrade commands
@@ -63,6 +68,56 @@ private slots:
     void on_txt_port_tx_textChanged(QString arg1);
     void on_lineEditLogo_textChanged(QString arg1);
 
+    // Camera control: the protocol, the speeds and every camera button.
+    void on_comboBoxProtocol_currentIndexChanged(int index);
+    void on_horizontalSliderPTSpeed_valueChanged(int value);
+    void on_horizontalSliderZoomSpeed_valueChanged(int value);
+    void on_pushButtonLeft_pressed();
+    void on_pushButtonRight_pressed();
+    void on_pushButtonUp_pressed();
+    void on_pushButtonDown_pressed();
+    void on_pushButtonUpLeft_pressed();
+    void on_pushButtonUpRight_pressed();
+    void on_pushButtonDownLeft_pressed();
+    void on_pushButtonDownRight_pressed();
+    void on_pushButtonLeft_released();
+    void on_pushButtonRight_released();
+    void on_pushButtonUp_released();
+    void on_pushButtonDown_released();
+    void on_pushButtonUpLeft_released();
+    void on_pushButtonUpRight_released();
+    void on_pushButtonDownLeft_released();
+    void on_pushButtonDownRight_released();
+    void PTStop();
+    void on_pushButtonHome_clicked();
+    void on_pushButtonCallPreset_clicked();
+    void on_pushButtonSetPreset_clicked();
+    void on_pushButtonClearPreset_clicked();
+    void on_pushButtonZTele_pressed();
+    void on_pushButtonZWide_pressed();
+    void on_pushButtonZTele_released();
+    void on_pushButtonZWide_released();
+    void ZStop();
+    void on_pushButtonFar_pressed();
+    void on_pushButtonNear_pressed();
+    void on_pushButtonFar_released();
+    void on_pushButtonNear_released();
+    void on_pushButtonAF_clicked();
+    void on_pushButtonMF_clicked();
+    void on_pushButtonPowerOn_clicked();
+    void on_pushButtonPowerOff_clicked();
+    void on_pushButtonPictureFilp_clicked();
+    void on_pushButtonPictureNormal_clicked();
+    void on_pushButtonPTReset_clicked();
+    void on_pushButtonZoomReset_clicked();
+    void on_pushButtonGetZPos_clicked();
+    void on_pushButtonGetFPos_clicked();
+    void on_pushButtonDirZPos_clicked();
+
+    // The UDP link.
+    void on_btn_cfg_clicked();
+    void rx_udp();
+
 private:
     friend class MyWidgetTestAccess;
 
@@ -86,6 +141,12 @@ private:
     // decoded as the camera's serial number.
     void expectSerialNumberReply();
     void appendTrace(const QString &line);
+
+    // Camera control. A frame goes to every link that is up: the serial
+    // port first, then one datagram to the UDP peer.
+    void sendFrame(const QByteArray &frame);
+    void sendCommand(CameraFrames::Command command);
+    void queryPosition(CameraFrames::Command inquiry, QLineEdit *result);
 
     Ui_MyWidget *ui;
     QSerialPort *serialPort = nullptr;

@@ -1,0 +1,76 @@
+// The UDP link to a camera on the network. It is connectionless: Connect
+// records the camera's address and port, arms the receive socket and
+// unlocks the camera controls; every frame then also goes out as one
+// datagram (see sendFrame). Datagrams that arrive are shown as text.
+
+#include "mywidget.h"
+
+#include "app/styles.h"
+#include "ui_mywidget.h"
+
+#include <QUdpSocket>
+
+namespace {
+
+// After the link comes up the camera gets a second before the user sends
+// anything, as after opening the serial port; the window stays responsive.
+constexpr uint kSettleAfterConnectMs = 1000;
+
+} // namespace
+
+void MyWidget::on_btn_cfg_clicked()
+{
+    peerAddress = QHostAddress(ui->txt_ip->text());
+    // A datagram carries the low 16 bits of the port: 70000 reaches 4464.
+    peerPort = ui->txt_port_tx->text().toInt(nullptr, 10);
+
+    // The receive socket takes a port of the system's choice on every local
+    // address, once; it stays bound for the life of the window.
+    if (udpRxSocket->state() == QAbstractSocket::UnconnectedState)
+        udpRxSocket->bind(QHostAddress::Any, 0);
+
+    if (!udpConnected) {
+        udpConnected = true;
+        connect(udpRxSocket, &QUdpSocket::readyRead, this, &MyWidget::rx_udp,
+                Qt::UniqueConnection);
+        ui->btn_cfg->setStyleSheet(Styles::kLinkUp);
+        ui->btn_cfg->setText(tr("Disconnect"));
+        ui->txt_ip->setEnabled(false);
+        ui->txt_port_tx->setEnabled(false);
+        if (serialOpen)
+            return;
+        setCommandGroupsEnabled(true);
+        sleep(kSettleAfterConnectMs);
+        return;
+    }
+
+    udpConnected = false;
+    ui->btn_cfg->setStyleSheet(Styles::kLinkDown);
+    ui->btn_cfg->setText(tr("Connect"));
+    ui->txt_ip->setEnabled(true);
+    ui->txt_port_tx->setEnabled(true);
+    if (serialOpen)
+        return;
+    ui->pushButtonUpdata->setEnabled(false);
+    setCommandGroupsEnabled(false);
+    ui->pushButtonComm->setStyleSheet(Styles::kCommUntested);
+    ui->pushButton_2->setEnabled(true);
+    // Datagrams that still come are shown: the receive side stays armed.
+}
+
+void MyWidget::rx_udp()
+{
+    while (udpRxSocket->hasPendingDatagrams()) {
+        QByteArray datagram(int(qMax<qint64>(udpRxSocket->pendingDatagramSize(), 0)),
+                            Qt::Uninitialized);
+        const qint64 read = udpRxSocket->readDatagram(datagram.data(), datagram.size());
+        if (read < 0)
+            return; // the socket failed; what is left is not readable
+        datagram.truncate(int(read));
+        // The camera's text ends at its first zero byte.
+        const int end = datagram.indexOf('\0');
+        if (end >= 0)
+            datagram.truncate(end);
+        appendTrace(QString::fromUtf8(datagram));
+    }
+}
