@@ -9,9 +9,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkDatagram>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <algorithm>
@@ -53,57 +55,7 @@ QByteArray serviceFrames(const QString &key, const QByteArray &text, int frames)
     return stream;
 }
 
-// A simulator and the window's end of the cable: a QSerialPort at its
-// defaults (9600 8N1) that keeps every chunk with the time it came.
-struct Bench
-{
-    struct Burst { qint64 atNs; QByteArray bytes; };
-
-    Bench()
-    {
-        clock.start();
-        QObject::connect(&port, &QSerialPort::readyRead, [this] {
-            bursts.append({clock.nsecsElapsed(), port.readAll()});
-            received += bursts.constLast().bytes;
-        });
-    }
-
-    // Starts camsim and opens its slave, or `path` (a link to it).
-    bool start(const QStringList &arguments, const QString &path = QString())
-    {
-        if (!camera.start(arguments))
-            return false;
-        port.setPortName(path.isEmpty() ? camera.slavePath : path);
-        return port.open(QIODevice::ReadWrite);
-    }
-
-    // Runs the event loop until `count` bytes are in or the time is up.
-    bool waitForBytes(int count, int timeoutMs = kReplyTimeoutMs)
-    {
-        QSignalSpy arrivals(&port, &QSerialPort::readyRead);
-        const QDeadlineTimer deadline(timeoutMs);
-        while (received.size() < count && !deadline.hasExpired())
-            arrivals.wait(std::max(1, int(deadline.remainingTime())));
-        return received.size() >= count;
-    }
-
-    // Sends `bytes`; returns what came back once `count` bytes are in (or
-    // the time is up).
-    QByteArray ask(const QByteArray &bytes, int count, int timeoutMs = kReplyTimeoutMs)
-    {
-        received.clear();
-        bursts.clear();
-        port.write(bytes);
-        waitForBytes(count, timeoutMs);
-        return received;
-    }
-
-    Camsim camera;
-    QSerialPort port;
-    QByteArray received;
-    QList<Burst> bursts;
-    QElapsedTimer clock;
-};
+using Bench = CamsimBench;
 
 // The link is gone, not left dangling nor replaced by something else.
 bool linkGone(const QString &link)
@@ -236,7 +188,6 @@ private slots:
         QTest::newRow("Pelco-P bad check byte") << hex("a00000043f00af35") << "pelco-p" << "bad";
         // A0 ^ FF ^ 04 ^ 3F ^ AF = CB.
         QTest::newRow("Pelco-P address byte 0xFF") << hex("a0ff00043f00afcb") << "pelco-p" << "ok";
-        QTest::newRow("enter IAP") << hex("8902076358ff") << "visca" << "none";
         QTest::newRow("exit IAP") << hex("8902076357ff") << "visca" << "none";
     }
 
@@ -295,6 +246,57 @@ private slots:
                 logged += camera.lines.at(i).value("hex").toString().size() / 2;
         }
         QCOMPARE(logged, input.size());
+    }
+
+    void udpDatagrams_data()
+    {
+        QTest::addColumn<QByteArrayList>("datagrams");
+        QTest::addColumn<QByteArray>("reply"); // to the sender; empty: none
+        QTest::addColumn<QJsonObject>("record");
+        QTest::newRow("zoom inquiry") << QByteArrayList{kZoomInquiry} << kZoomReply
+                                      << QJsonObject{{"command", "inquiry-zoom-position"}};
+        QTest::newRow("Pelco-D pan left") << QByteArrayList{hex("ff0100043f0044")}
+                                          << QByteArray()
+                                          << QJsonObject{{"protocol", "pelco-d"},
+                                                         {"command", "pan-left"}};
+        QTest::newRow("empty datagram") << QByteArrayList{QByteArray()} << QByteArray()
+                                        << QJsonObject{{"protocol", "unknown"}, {"hex", ""}};
+        // Each datagram is a whole message: an inquiry split over two is two
+        // pieces of garbage, not an inquiry.
+        QTest::newRow("frame split over two datagrams")
+            << QByteArrayList{hex("8109"), hex("0447ff")} << QByteArray()
+            << QJsonObject{{"protocol", "unknown"}, {"hex", "8109"}};
+    }
+
+    void udpDatagrams()
+    {
+        QFETCH(QByteArrayList, datagrams);
+        QFETCH(QByteArray, reply);
+        QFETCH(QJsonObject, record);
+
+        Bench bench;
+        QVERIFY(bench.start({"--udp-port", "0", "--zoom", "0x2345"}));
+        // The first record names the port the system chose.
+        QCOMPARE(bench.camera.waitFor({{"event", "udp-listening"}}), 0);
+        const quint16 port = quint16(bench.camera.lines.constFirst().value("port").toInt());
+        QVERIFY(port > 0);
+
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress::LocalHost, 0));
+        for (const QByteArray &datagram : qAsConst(datagrams)) {
+            QCOMPARE(socket.writeDatagram(datagram, QHostAddress::LocalHost, port),
+                     qint64(datagram.size()));
+        }
+        record.insert("dir", "rx");
+        record.insert("via", "udp");
+        QVERIFY(bench.camera.waitFor(record) >= 0);
+        QByteArray answer;
+        if (socket.waitForReadyRead(reply.isEmpty() ? 200 : kReplyTimeoutMs))
+            answer = socket.receiveDatagram().data();
+        QCOMPARE(answer.toHex(), reply.toHex());
+
+        // The serial line answers all the while, from the same camera.
+        QCOMPARE(bench.ask(kZoomInquiry, kZoomReply.size()).toHex(), kZoomReply.toHex());
     }
 
     void linkAndLogUntilSigterm()

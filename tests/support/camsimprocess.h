@@ -2,10 +2,14 @@
 #define QUILLON_CAMSIMPROCESS_H
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -111,6 +115,58 @@ private:
 
     QByteArray pending;
     bool sawPath = false;
+};
+
+// A simulator and the window's end of the cable: a QSerialPort at its
+// defaults (9600 8N1) that keeps every chunk with the time it came.
+struct CamsimBench
+{
+    struct Burst { qint64 atNs; QByteArray bytes; };
+
+    CamsimBench()
+    {
+        clock.start();
+        QObject::connect(&port, &QSerialPort::readyRead, [this] {
+            bursts.append({clock.nsecsElapsed(), port.readAll()});
+            received += bursts.constLast().bytes;
+        });
+    }
+
+    // Starts camsim and opens its slave, or `path` (a link to it).
+    bool start(const QStringList &arguments, const QString &path = QString())
+    {
+        if (!camera.start(arguments))
+            return false;
+        port.setPortName(path.isEmpty() ? camera.slavePath : path);
+        return port.open(QIODevice::ReadWrite);
+    }
+
+    // Runs the event loop until `count` bytes are in or the time is up.
+    bool waitForBytes(int count, int timeoutMs = kReplyTimeoutMs)
+    {
+        QSignalSpy arrivals(&port, &QSerialPort::readyRead);
+        const QDeadlineTimer deadline(timeoutMs);
+        while (received.size() < count && !deadline.hasExpired())
+            arrivals.wait(std::max(1, int(deadline.remainingTime())));
+        return received.size() >= count;
+    }
+
+    // Sends `bytes`; returns what came back once `count` bytes are in (or
+    // the time is up).
+    QByteArray ask(const QByteArray &bytes, int count, int timeoutMs = kReplyTimeoutMs)
+    {
+        received.clear();
+        bursts.clear();
+        port.write(bytes);
+        waitForBytes(count, timeoutMs);
+        return received;
+    }
+
+    Camsim camera;
+    QSerialPort port;
+    QByteArray received;
+    QList<Burst> bursts;
+    QElapsedTimer clock;
 };
 
 #endif // QUILLON_CAMSIMPROCESS_H

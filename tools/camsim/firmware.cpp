@@ -328,11 +328,11 @@ bool decodePelcoPreset(quint8 zeroA, quint8 code, quint8 zeroB, quint8 preset, Q
 
 } // namespace
 
-FirmwarePersonality::FirmwarePersonality(EventLog &eventLog, const CameraState &initial,
+FirmwarePersonality::FirmwarePersonality(EventLog &eventLog, CameraState &cameraState,
                                          int completionDelay, QObject *parent)
     : Personality(parent),
       log(eventLog),
-      state(initial),
+      state(cameraState),
       completionDelayMs(completionDelay),
       framer(&FirmwarePersonality::knows)
 {
@@ -353,6 +353,11 @@ void FirmwarePersonality::bytesArrived(const QByteArray &bytes)
     drain(false);
 }
 
+void FirmwarePersonality::messageEnded()
+{
+    drain(true);
+}
+
 void FirmwarePersonality::drain(bool final)
 {
     while (std::optional<Framer::Item> item = framer.next(final))
@@ -366,6 +371,8 @@ void FirmwarePersonality::drain(bool final)
 void FirmwarePersonality::handle(const Framer::Item &item)
 {
     QJsonObject entry{{text("dir"), text("rx")}, {text("hex"), hexOf(item.bytes)}};
+    if (!via.isEmpty())
+        entry.insert(text("via"), via);
     if (item.garbage) {
         entry.insert(text("protocol"), text("unknown"));
         entry.insert(text("checksum"), text("none"));

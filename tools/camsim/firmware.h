@@ -25,16 +25,26 @@ struct CameraState
 // obeyed silently; VISCA commands are acknowledged and completed; the VISCA
 // inquiries and the factory service frames are answered; the IAP frames hand
 // the line to the bootloader.
+//
+// The camera's state is shared: the serial line and the UDP link talk to one
+// camera, and what it stores survives a trip through the bootloader.
 class FirmwarePersonality : public Personality
 {
     Q_OBJECT
 
 public:
-    FirmwarePersonality(EventLog &log, const CameraState &initial, int completionDelayMs,
+    FirmwarePersonality(EventLog &log, CameraState &state, int completionDelayMs,
                         QObject *parent = nullptr);
 
     Mode mode() const override { return Mode::Firmware; }
     void bytesArrived(const QByteArray &bytes) override;
+
+    // The bytes so far are a whole message (a datagram): whatever forms no
+    // frame is garbage now, not the start of one.
+    void messageEnded();
+
+    // Every record of this firmware carries "via": `link` (empty: none).
+    void setVia(const QString &link) { via = link; }
 
     // Whether a VISCA-shaped frame is one this firmware understands.
     static bool knows(const QByteArray &viscaFrame);
@@ -48,7 +58,8 @@ private:
     void storeLogoPair(int index, const QByteArray &pair);
 
     EventLog &log;
-    CameraState state;
+    CameraState &state;
+    QString via;
     const int completionDelayMs;
     Framer framer;
     QTimer idleTimer;

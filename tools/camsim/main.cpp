@@ -18,6 +18,9 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 constexpr int kSerialNumberMaxLength = 15;
+// Up to 16 MiB of flash from 0x08000000: the STM32 parts stop well below.
+constexpr uint kFlashKibMax = 16384;
+constexpr uint kUdpPortMax = 65535;
 
 int fail(int code, const QString &message)
 {
@@ -25,8 +28,8 @@ int fail(int code, const QString &message)
     return code;
 }
 
-// Milliseconds: a decimal number, at least `minimum`.
-std::optional<int> milliseconds(const QString &value, int minimum)
+// A decimal number (milliseconds, a count), at least `minimum`.
+std::optional<int> decimalAtLeast(const QString &value, int minimum)
 {
     bool ok = false;
     const int number = value.toInt(&ok, 10);
@@ -85,9 +88,40 @@ int main(int argc, char *argv[])
         QStringLiteral("Zoom position, 0 to 65535 (0x.. for hex)."), QStringLiteral("n"));
     const QCommandLineOption focusOption(QStringLiteral("focus"),
         QStringLiteral("Focus position, 0 to 65535 (0x.. for hex)."), QStringLiteral("n"));
+    const QCommandLineOption pidOption(QStringLiteral("pid"),
+        QStringLiteral("Product ID the bootloader gives for Get ID, 0 to 0xFFFF (default 0x0410)."),
+        QStringLiteral("n"));
+    const QCommandLineOption flashKibOption(QStringLiteral("flash-kib"),
+        QStringLiteral("Flash size in KiB from 0x08000000 (default 128)."), QStringLiteral("n"),
+        QStringLiteral("128"));
+    const QCommandLineOption eraseMsOption(QStringLiteral("erase-ms"),
+        QStringLiteral("Milliseconds a global erase takes before its ACK (default 300)."),
+        QStringLiteral("ms"), QStringLiteral("300"));
+    const QCommandLineOption flashOutOption(QStringLiteral("flash-out"),
+        QStringLiteral("Write the whole flash to <file> when Go is acknowledged and at exit."),
+        QStringLiteral("file"));
+    const QCommandLineOption nackBlockOption(QStringLiteral("nack-block"),
+        QStringLiteral("Refuse the data of the <n>th Write Memory (counted from 1)."),
+        QStringLiteral("n"));
+    const QCommandLineOption silentAfterBlockOption(QStringLiteral("silent-after-block"),
+        QStringLiteral("Acknowledge <n> Write Memory commands, then never answer again."),
+        QStringLiteral("n"));
+    const QCommandLineOption closeAfterBlockOption(QStringLiteral("close-after-block"),
+        QStringLiteral("Acknowledge the <n>th Write Memory, then close the line and exit."),
+        QStringLiteral("n"));
+    const QCommandLineOption failEraseOption(QStringLiteral("fail-erase"),
+        QStringLiteral("The bootloader refuses every erase (NACK)."));
+    const QCommandLineOption noBootloaderOption(QStringLiteral("no-bootloader"),
+        QStringLiteral("Ignore Enter IAP: nobody answers 0x7F."));
+    const QCommandLineOption udpPortOption(QStringLiteral("udp-port"),
+        QStringLiteral("Also take frames as UDP datagrams on 127.0.0.1:<port> (0: any free port)."),
+        QStringLiteral("port"));
     parser.addOptions({linkOption, logOption, wireTimeOption, parityOption, silentOption,
                        garbageOption, closeOption, completionOption, snOption, versionOption,
-                       zoomOption, focusOption});
+                       zoomOption, focusOption, pidOption, flashKibOption, eraseMsOption,
+                       flashOutOption, nackBlockOption, silentAfterBlockOption,
+                       closeAfterBlockOption, failEraseOption, noBootloaderOption,
+                       udpPortOption});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
@@ -111,19 +145,19 @@ int main(int argc, char *argv[])
             return fail(kExitUsage, QStringLiteral("--parity takes even, odd or none"));
     }
     if (parser.isSet(garbageOption)) {
-        const std::optional<int> ms = milliseconds(parser.value(garbageOption), 1);
+        const std::optional<int> ms = decimalAtLeast(parser.value(garbageOption), 1);
         if (!ms)
             return fail(kExitUsage, QStringLiteral("--garbage-every takes milliseconds > 0"));
         options.garbageEveryMs = *ms;
     }
     if (parser.isSet(closeOption)) {
-        const std::optional<int> ms = milliseconds(parser.value(closeOption), 0);
+        const std::optional<int> ms = decimalAtLeast(parser.value(closeOption), 0);
         if (!ms)
             return fail(kExitUsage, QStringLiteral("--close-after takes milliseconds >= 0"));
         options.closeAfterMs = *ms;
     }
     {
-        const std::optional<int> ms = milliseconds(parser.value(completionOption), 0);
+        const std::optional<int> ms = decimalAtLeast(parser.value(completionOption), 0);
         if (!ms)
             return fail(kExitUsage, QStringLiteral("--completion-delay takes milliseconds >= 0"));
         options.completionDelayMs = *ms;
@@ -154,6 +188,52 @@ int main(int argc, char *argv[])
         if (!value)
             return fail(kExitUsage, QStringLiteral("--focus takes 0 to 65535"));
         options.camera.focusPosition = quint16(*value);
+    }
+
+    if (parser.isSet(pidOption)) {
+        const std::optional<uint> value = registerValue(parser.value(pidOption), 0xFFFF);
+        if (!value)
+            return fail(kExitUsage, QStringLiteral("--pid takes 0 to 0xFFFF"));
+        options.bootloader.productId = quint16(*value);
+    }
+    {
+        const std::optional<uint> value = registerValue(parser.value(flashKibOption),
+                                                        kFlashKibMax);
+        if (!value || *value == 0)
+            return fail(kExitUsage, QStringLiteral("--flash-kib takes 1 to 16384"));
+        options.flashKib = int(*value);
+    }
+    {
+        const std::optional<int> ms = decimalAtLeast(parser.value(eraseMsOption), 0);
+        if (!ms)
+            return fail(kExitUsage, QStringLiteral("--erase-ms takes milliseconds >= 0"));
+        options.bootloader.eraseMs = *ms;
+    }
+    // Block numbers: decimal counts, from 1 (from 0 for --silent-after-block).
+    const auto blockNumber = [&parser](const QCommandLineOption &option, int minimum,
+                                       int *target) {
+        if (!parser.isSet(option))
+            return true;
+        const std::optional<int> number = decimalAtLeast(parser.value(option), minimum);
+        if (number)
+            *target = *number;
+        return number.has_value();
+    };
+    if (!blockNumber(nackBlockOption, 1, &options.bootloader.nackBlock))
+        return fail(kExitUsage, QStringLiteral("--nack-block takes a block number >= 1"));
+    if (!blockNumber(silentAfterBlockOption, 0, &options.bootloader.silentAfterBlock))
+        return fail(kExitUsage, QStringLiteral("--silent-after-block takes a count >= 0"));
+    if (!blockNumber(closeAfterBlockOption, 1, &options.bootloader.closeAfterBlock))
+        return fail(kExitUsage, QStringLiteral("--close-after-block takes a block number >= 1"));
+    options.bootloader.failErase = parser.isSet(failEraseOption);
+    options.bootloaderPresent = !parser.isSet(noBootloaderOption);
+    options.flashOutPath = parser.value(flashOutOption);
+    if (parser.isSet(udpPortOption)) {
+        bool ok = false;
+        const uint port = parser.value(udpPortOption).toUInt(&ok, 10);
+        if (!ok || port > kUdpPortMax)
+            return fail(kExitUsage, QStringLiteral("--udp-port takes 0 to 65535"));
+        options.udpPort = int(port);
     }
 
     EventLog log;

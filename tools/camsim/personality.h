@@ -21,6 +21,11 @@ public:
     virtual Mode mode() const = 0;
     virtual void bytesArrived(const QByteArray &bytes) = 0;
 
+    // How many more bytes must arrive before the personality can act on what
+    // it holds (the rest of a bootloader command's part). The line, pacing
+    // bytes at wire speed, hands them over when that many are through.
+    virtual int bytesWanted() const { return 1; }
+
 signals:
     // One reply, written to the line as one burst.
     void reply(const QByteArray &bytes);

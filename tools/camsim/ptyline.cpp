@@ -19,6 +19,11 @@ constexpr qint64 kNsPerSecond = 1000000000;
 constexpr qint64 kNsPerMs = 1000000;
 constexpr int kReadChunkBytes = 4096;
 
+// Outgoing bytes are written in groups at most this far apart: one wake-up per
+// byte would cost more than it shows. The last byte of a reply, the one the
+// window waits for, still goes out on time.
+constexpr qint64 kOutputGroupNs = kNsPerMs;
+
 // A master that reports EIO is polled again after this pause instead of
 // spinning on a descriptor that stays readable.
 constexpr int kReadRetryMs = 100;
@@ -81,12 +86,9 @@ PtyLine::PtyLine(EventLog &eventLog, bool emulateWireTime, ParityChoice parityCh
                  QObject *parent)
     : QObject(parent), log(eventLog), wireTime(emulateWireTime), parity(parityChoice)
 {
-    for (QTimer *timer : {&incomingTimer, &outgoingTimer, &readRetryTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    connect(&incomingTimer, &QTimer::timeout, this, &PtyLine::deliverDueInput);
-    connect(&outgoingTimer, &QTimer::timeout, this, &PtyLine::moveDueOutput);
+    readRetryTimer.setSingleShot(true);
+    connect(&incomingTimer, &PreciseTimer::timeout, this, &PtyLine::deliverDueInput);
+    connect(&outgoingTimer, &PreciseTimer::timeout, this, &PtyLine::moveDueOutput);
     connect(&readRetryTimer, &QTimer::timeout, this, [this] {
         if (readNotifier)
             readNotifier->setEnabled(true);
@@ -157,8 +159,9 @@ LineSettings PtyLine::readLineSettings() const
     }
     line.baud = baudOf(::cfgetospeed(&settings));
     bool parityBit = (settings.c_cflag & PARENB) != 0;
-    if (parity != ParityChoice::FromLine)
-        parityBit = parity != ParityChoice::None;
+    const ParityChoice forced = parity != ParityChoice::FromLine ? parity : assumedParity;
+    if (forced != ParityChoice::FromLine)
+        parityBit = forced != ParityChoice::None;
     const int stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
     line.bitsPerByte = 1 + dataBitsOf(settings.c_cflag) + (parityBit ? 1 : 0) + stopBits;
     return line;
@@ -222,20 +225,28 @@ void PtyLine::readMaster()
         incoming.push_back({due, byte});
     }
     incomingFreeNs = due;
-    schedule(incomingTimer, incoming);
+    scheduleInput();
 }
 
 void PtyLine::deliverDueInput()
 {
     const qint64 now = log.nowNs();
     QByteArray due;
+    qint64 deliveredDueNs = now;
     while (!incoming.empty() && incoming.front().dueNs <= now) {
         due.append(incoming.front().byte);
+        deliveredDueNs = incoming.front().dueNs;
         incoming.pop_front();
     }
-    schedule(incomingTimer, incoming);
-    if (!due.isEmpty())
+    if (!due.isEmpty()) {
+        // A reply made now was made the moment the last of these bytes was
+        // through: how late this timer fired is no part of the device.
+        replyBaseNs = deliveredDueNs;
         emit bytesArrived(due);
+        replyBaseNs = -1;
+    }
+    // The listener has told by now how many bytes it needs next.
+    scheduleInput();
 }
 
 void PtyLine::send(const QByteArray &bytes)
@@ -248,13 +259,34 @@ void PtyLine::send(const QByteArray &bytes)
         return;
     }
     const qint64 step = byteTimeNs();
-    qint64 due = std::max(log.nowNs(), outgoingFreeNs);
+    qint64 due = std::max(replyBaseNs >= 0 ? replyBaseNs : log.nowNs(), outgoingFreeNs);
     for (char byte : bytes) {
         due += step;
         outgoing.push_back({due, byte});
     }
     outgoingFreeNs = due;
-    schedule(outgoingTimer, outgoing);
+    scheduleOutput();
+}
+
+qint64 PtyLine::outputDoneNs() const
+{
+    return wireTime ? std::max(outgoingFreeNs, log.nowNs()) : log.nowNs();
+}
+
+void PtyLine::setWanted(std::function<int()> wanted)
+{
+    wantedBytes = std::move(wanted);
+}
+
+void PtyLine::rescheduleInput()
+{
+    if (wireTime)
+        scheduleInput();
+}
+
+void PtyLine::setAssumedParity(ParityChoice assumed)
+{
+    assumedParity = assumed;
 }
 
 void PtyLine::moveDueOutput()
@@ -264,7 +296,7 @@ void PtyLine::moveDueOutput()
         unwritten.append(outgoing.front().byte);
         outgoing.pop_front();
     }
-    schedule(outgoingTimer, outgoing);
+    scheduleOutput();
     flushWrites();
 }
 
@@ -291,13 +323,24 @@ void PtyLine::flushWrites()
         writeNotifier->setEnabled(false);
 }
 
-void PtyLine::schedule(QTimer &timer, const std::deque<TimedByte> &queue)
+void PtyLine::scheduleInput()
 {
-    if (queue.empty()) {
-        timer.stop();
+    const int wanted = wantedBytes ? std::max(1, wantedBytes()) : 1;
+    if (incoming.size() < size_t(wanted)) {
+        // Not enough on the way for the listener to act on: the next read
+        // schedules again.
+        incomingTimer.stop();
         return;
     }
-    const qint64 waitNs = queue.front().dueNs - log.nowNs();
-    const qint64 waitMs = waitNs <= 0 ? 0 : (waitNs + kNsPerMs - 1) / kNsPerMs;
-    timer.start(int(waitMs));
+    incomingTimer.startIn(incoming[size_t(wanted) - 1].dueNs - log.nowNs());
+}
+
+void PtyLine::scheduleOutput()
+{
+    if (outgoing.empty()) {
+        outgoingTimer.stop();
+        return;
+    }
+    const qint64 dueNs = std::min(outgoing.back().dueNs, outgoing.front().dueNs + kOutputGroupNs);
+    outgoingTimer.startIn(dueNs - log.nowNs());
 }

@@ -1,12 +1,15 @@
 #ifndef CAMSIM_PTYLINE_H
 #define CAMSIM_PTYLINE_H
 
+#include "precisetimer.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 class EventLog;
 class QSocketNotifier;
@@ -39,8 +42,11 @@ enum class ParityChoice { FromLine, None, Even, Odd };
 // framing the window set: every byte takes bitsPerByte / baud seconds, bytes
 // follow one another, and a byte counts as received (or, going out, as
 // delivered) only when its last bit is through. Received bytes are queued with
-// their arrival times; outgoing bytes are written to the master in the small
-// groups whose delivery time has come. Timers drive both queues.
+// their arrival times and handed on when the byte the listener waits for is
+// through (a bootloader acts on whole parts: waking it for every byte would
+// only cost time); outgoing bytes are written to the master in the small
+// groups whose delivery time has come, the last byte of a reply exactly on
+// time. Nanosecond timers drive both queues.
 class PtyLine : public QObject
 {
     Q_OBJECT
@@ -55,6 +61,20 @@ public:
 
     // Sends bytes to the window: at once, or paced at the line's speed.
     void send(const QByteArray &bytes);
+
+    // When the last byte sent so far is through, on the clock of the log.
+    qint64 outputDoneNs() const;
+
+    // How many more bytes the listener needs before it can act on them; with
+    // wire time, received bytes are handed on when that many are through.
+    void setWanted(std::function<int()> wanted);
+    // The count may have changed outside a delivery (a new listener).
+    void rescheduleInput();
+
+    // The parity the line is taken to carry when the command line does not
+    // force one: the pseudo-terminal drops the flag, but the STM32 bootloader
+    // always runs with even parity.
+    void setAssumedParity(ParityChoice assumed);
 
     // Closes master and slave: the window's port sees the cable pulled.
     void close();
@@ -81,11 +101,14 @@ private:
     void deliverDueInput();
     void moveDueOutput();
     void flushWrites();
-    void schedule(QTimer &timer, const std::deque<TimedByte> &queue);
+    void scheduleInput();
+    void scheduleOutput();
 
     EventLog &log;
     const bool wireTime;
     const ParityChoice parity;
+    ParityChoice assumedParity = ParityChoice::FromLine;
+    std::function<int()> wantedBytes;
 
     int masterFd = -1;
     int slaveFd = -1;
@@ -101,8 +124,11 @@ private:
     std::deque<TimedByte> outgoing;
     qint64 incomingFreeNs = 0;
     qint64 outgoingFreeNs = 0;
-    QTimer incomingTimer;
-    QTimer outgoingTimer;
+    // While received bytes are being handed on: when the last of them was
+    // through, the time a reply made meanwhile starts from. Else -1.
+    qint64 replyBaseNs = -1;
+    PreciseTimer incomingTimer;
+    PreciseTimer outgoingTimer;
 
     // Bytes due to the window that the master could not take yet.
     QByteArray unwritten;

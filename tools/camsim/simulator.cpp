@@ -1,14 +1,17 @@
 #include "simulator.h"
 
 #include "eventlog.h"
+#include "udplistener.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +25,12 @@ constexpr quint32 kNoiseSeed = 0x2545F491u;
 // sync: either would be taken for an answer.
 constexpr quint8 kBootloaderAck = 0x79;
 constexpr quint8 kTerminator = 0xFF;
+
+// After the reply before a planned close has left, the window gets this long
+// to read it: closing the master drops what the slave has not read yet.
+constexpr int kCloseGraceMs = 50;
+
+constexpr qint64 kNsPerMs = 1000000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -45,6 +54,8 @@ Simulator::Simulator(EventLog &eventLog, const SimulatorOptions &simulatorOption
       log(eventLog),
       options(simulatorOptions),
       line(eventLog, simulatorOptions.wireTime, simulatorOptions.parity),
+      camera(simulatorOptions.camera),
+      flash(simulatorOptions.flashKib),
       noiseState(kNoiseSeed)
 {
     connect(&garbageTimer, &QTimer::timeout, this, &Simulator::sendGarbageByte);
@@ -52,6 +63,7 @@ Simulator::Simulator(EventLog &eventLog, const SimulatorOptions &simulatorOption
         if (personality)
             personality->bytesArrived(bytes);
     });
+    line.setWanted([this] { return personality ? personality->bytesWanted() : 1; });
 }
 
 Simulator::~Simulator()
@@ -78,12 +90,23 @@ bool Simulator::catchTerminationSignals(QString *error)
 
 bool Simulator::start(QString *error)
 {
+    if (options.udpPort >= 0) {
+        udp = std::make_unique<UdpListener>(log, camera, options.completionDelayMs,
+                                            options.silent);
+        if (!udp->listen(quint16(options.udpPort), error))
+            return false;
+    }
     if (!line.open(error))
         return false;
     // The link exists by the time anyone has read the path.
     if (!options.linkPath.isEmpty() && !makeLink(error))
         return false;
     EventLog::writePlainLine(line.slavePath().toLocal8Bit());
+    // A client reads the port from the first record.
+    if (udp) {
+        log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("udp-listening")},
+                              {QStringLiteral("port"), udp->port()}});
+    }
 
     if (signalPipe[0] >= 0) {
         signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
@@ -105,11 +128,26 @@ void Simulator::switchPersonality(Personality::Mode mode)
     std::unique_ptr<Personality> next;
     switch (mode) {
     case Personality::Mode::Firmware:
-        next = std::make_unique<FirmwarePersonality>(log, options.camera, options.completionDelayMs);
+        next = std::make_unique<FirmwarePersonality>(log, camera, options.completionDelayMs);
+        line.setAssumedParity(ParityChoice::FromLine);
         break;
-    case Personality::Mode::Bootloader:
-        // The ROM bootloader is not simulated yet: the firmware keeps the line.
-        return;
+    case Personality::Mode::Bootloader: {
+        // A camera without a bootloader stays in its firmware, which has no
+        // answer for 0x7F.
+        if (!options.bootloaderPresent)
+            return;
+        log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("bootloader")}});
+        auto bootloader = std::make_unique<BootloaderPersonality>(
+            log, flash, options.bootloader, [this] { return line.noticeLineSettings(); });
+        connect(bootloader.get(), &BootloaderPersonality::jumped, this,
+                &Simulator::programStarted);
+        connect(bootloader.get(), &BootloaderPersonality::lineCloseRequested, this,
+                &Simulator::closeWhenReplySent);
+        next = std::move(bootloader);
+        // The bootloader's USART runs 8E1 whatever the pseudo-terminal says.
+        line.setAssumedParity(ParityChoice::Even);
+        break;
+    }
     }
     connect(next.get(), &Personality::reply, this, &Simulator::sendReply);
     // The personality asking is still on the stack: swap it once it has returned.
@@ -117,6 +155,38 @@ void Simulator::switchPersonality(Personality::Mode mode)
         QTimer::singleShot(0, this, [this, requested] { switchPersonality(requested); });
     });
     personality = std::move(next);
+    line.noticeLineSettings();
+    line.rescheduleInput();
+}
+
+void Simulator::programStarted(quint32 address)
+{
+    // The image is on disk before anyone reads of the jump.
+    writeFlashImage();
+    log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("go")},
+                          {QStringLiteral("address"),
+                           QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'))}});
+    // The bootloader is still on the stack.
+    QTimer::singleShot(0, this, [this] { switchPersonality(Personality::Mode::Firmware); });
+}
+
+void Simulator::closeWhenReplySent()
+{
+    const qint64 sendingNs = std::max<qint64>(0, line.outputDoneNs() - log.nowNs());
+    QTimer::singleShot(int((sendingNs + kNsPerMs - 1) / kNsPerMs) + kCloseGraceMs, this,
+                       &Simulator::closeLine);
+}
+
+void Simulator::writeFlashImage()
+{
+    if (options.flashOutPath.isEmpty())
+        return;
+    QFile file(options.flashOutPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(flash.image()) != flash.image().size()) {
+        std::fprintf(stderr, "camsim: %s: %s\n", qPrintable(options.flashOutPath),
+                     qPrintable(file.errorString()));
+    }
 }
 
 void Simulator::sendReply(const QByteArray &bytes)
@@ -146,8 +216,11 @@ void Simulator::sendGarbageByte()
 
 void Simulator::closeLine()
 {
+    if (!line.isOpen())
+        return;
     garbageTimer.stop();
     line.close();
+    writeFlashImage();
     log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("closed")}});
     removeLink();
     QCoreApplication::exit(0);
@@ -159,6 +232,7 @@ void Simulator::onTerminationSignal()
     while (::read(signalPipe[0], drained, sizeof drained) > 0) {
     }
     garbageTimer.stop();
+    writeFlashImage();
     removeLink();
     QCoreApplication::exit(0);
 }

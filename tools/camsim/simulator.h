@@ -1,7 +1,9 @@
 #ifndef CAMSIM_SIMULATOR_H
 #define CAMSIM_SIMULATOR_H
 
+#include "bootloader.h"
 #include "firmware.h"
+#include "flash.h"
 #include "personality.h"
 #include "ptyline.h"
 
@@ -13,6 +15,7 @@
 
 class EventLog;
 class QSocketNotifier;
+class UdpListener;
 
 struct SimulatorOptions
 {
@@ -24,11 +27,19 @@ struct SimulatorOptions
     int closeAfterMs = -1;     // negative: never
     int completionDelayMs = 20;
     CameraState camera;
+
+    bool bootloaderPresent = true; // false: Enter IAP is ignored
+    int flashKib = 128;
+    QString flashOutPath;          // the flash image is written here; empty for none
+    BootloaderOptions bootloader;
+
+    int udpPort = -1;              // negative: no UDP listener
 };
 
 // The simulated camera: the pseudo-terminal line, the personality answering
-// on it, and the things a bench adds (line noise, a cable pulled after a
-// while, a stable device name).
+// on it, the flash its bootloader writes, its UDP side, and the things a bench
+// adds (line noise, a cable pulled after a while, a stable device name, the
+// flash image in a file).
 class Simulator : public QObject
 {
     Q_OBJECT
@@ -49,12 +60,18 @@ private:
     void closeLine();
     void onTerminationSignal();
     void switchPersonality(Personality::Mode mode);
+    void programStarted(quint32 address);
+    void closeWhenReplySent();
+    void writeFlashImage();
     bool makeLink(QString *error);
     void removeLink();
 
     EventLog &log;
     const SimulatorOptions options;
     PtyLine line;
+    CameraState camera;
+    FlashMemory flash;
+    std::unique_ptr<UdpListener> udp;
     std::unique_ptr<Personality> personality;
     QTimer garbageTimer;
     QSocketNotifier *signalNotifier = nullptr;
