@@ -56,7 +56,7 @@ struct Result
 class Dialogue
 {
 public:
-    explicit Dialogue(BootLink &link) : link(link) {}
+    explicit Dialogue(BootLink &link) : bootLink(link) {}
 
     Result sync();
     // Get ID: on success *productId holds the two product-ID bytes.
@@ -71,7 +71,7 @@ private:
     // bytes (line noise) are skipped.
     Result exchange(Step step, const QByteArray &part, int timeoutMs, quint32 address = 0);
 
-    BootLink &link;
+    BootLink &bootLink;
 };
 
 } // namespace Stm32Boot
