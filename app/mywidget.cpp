@@ -3,6 +3,7 @@
 #include "aboutme.h"
 #include "appsettings.h"
 #include "link/replyreceiver.h"
+#include "link/serialbootlink.h"
 #include "menuopener.h"
 #include "resourceinit.h"
 #include "styles.h"
@@ -180,8 +181,13 @@ void MyWidget::mouseMoveEvent(QMouseEvent *event)
 
 void MyWidget::closeEvent(QCloseEvent *event)
 {
+    // An upgrade in progress stops here: nothing more is sent and no box
+    // comes up.
+    if (bootLink)
+        bootLink->abort();
     if (serialPort->isOpen())
         serialPort->close();
+    serialOpen = false;
     event->accept();
 }
 

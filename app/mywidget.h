@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QAction;
 class QButtonGroup;
@@ -20,10 +21,16 @@ class QMouseEvent;
 class QSerialPort;
 class QTimer;
 class ReplyReceiver;
+class SerialBootLink;
 class QSettings;
 class QTranslator;
 class QUdpSocket;
 class Ui_MyWidget;
+struct HexError;
+namespace Download {
+struct Observer;
+struct Outcome;
+}
 class aboutme;
 
 namespace CameraFrames {
@@ -67,6 +74,17 @@ private slots:
     void on_txt_ip_textChanged(QString arg1);
     void on_txt_port_tx_textChanged(QString arg1);
     void on_lineEditLogo_textChanged(QString arg1);
+
+    void on_pushButtonEnterIAP_clicked();
+    void ExitIAP_clicked();
+    void on_pushButtonSend7f_clicked();
+    void on_pushButtonGetID_clicked();
+    void on_pushButtonEraseAll_clicked();
+    void on_pushButtonGo_clicked();
+    void on_pushButtonOpenHex_clicked();
+    void on_pushButtonChooseHex_clicked();
+    void on_pushButtonLoadByte_clicked();
+    void on_pushButtonUpdata_clicked();
 
     // Camera control: the protocol, the speeds and every camera button.
     void on_comboBoxProtocol_currentIndexChanged(int index);
@@ -128,6 +146,9 @@ private:
 
     // The serial link.
     void openPort();
+    // Opens the port 8N1 at `baud` and shows the link up; false (after
+    // telling the user) when it cannot be opened.
+    bool openSerial(std::optional<qint32> baud);
     void closePort();
     void setCommandGroupsEnabled(bool enabled);
     void onSerialError(int error);
@@ -141,6 +162,13 @@ private:
     // decoded as the camera's serial number.
     void expectSerialNumberReply();
     void appendTrace(const QString &line);
+
+    // The firmware upgrade.
+    class BootLinkScope;
+    void writeSerialIfOpen(const QByteArray &bytes);
+    Download::Observer traceObserver();
+    void traceHexFault(const HexError &error);
+    void reportDownloadEnd(const Download::Outcome &outcome);
 
     // Camera control. A frame goes to every link that is up: the serial
     // port first, then one datagram to the UDP peer.
@@ -184,6 +212,10 @@ private:
 
     ReplyReceiver *receiver = nullptr;
     QTimer *snReadExpiry = nullptr;
+    // The bootloader exchange in progress, if any, and whether it is a whole
+    // upgrade (which reports a lost line itself).
+    SerialBootLink *bootLink = nullptr;
+    bool upgradeRunning = false;
 };
 
 #endif // QUILLON_MYWIDGET_H

@@ -1,18 +1,83 @@
 #include "tracepane.h"
 
+#include <QPointer>
 #include <QScrollBar>
+#include <QStringList>
+#include <QTimer>
+
+#include <utility>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
 namespace TracePane {
+namespace {
+
+void insertParagraph(QTextEdit *pane, const QString &text);
+
+// The paragraphs waiting for the event loop, kept beside the pane.
+class Backlog : public QObject
+{
+public:
+    explicit Backlog(QTextEdit *pane) : QObject(pane), owner(pane)
+    {
+        setObjectName(QStringLiteral("traceBacklog"));
+        timer.setSingleShot(true);
+        timer.setInterval(0);
+        connect(&timer, &QTimer::timeout, this, &Backlog::flush);
+    }
+
+    void add(const QString &text)
+    {
+        lines.append(text);
+        timer.start();
+    }
+
+    void flush()
+    {
+        timer.stop();
+        const QStringList waiting = std::exchange(lines, {});
+        for (const QString &line : waiting)
+            insertParagraph(owner, line);
+    }
+
+private:
+    QTextEdit *owner;
+    QStringList lines;
+    QTimer timer;
+};
+
+Backlog *backlogOf(QTextEdit *pane)
+{
+    return pane->findChild<Backlog *>(QStringLiteral("traceBacklog"), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
 
 void setUp(QTextEdit *pane)
 {
     pane->document()->setMaximumBlockCount(kMaxParagraphs);
+    new Backlog(pane);
+}
+
+void appendSoon(QTextEdit *pane, const QString &text)
+{
+    if (Backlog *backlog = backlogOf(pane))
+        backlog->add(text);
+    else
+        insertParagraph(pane, text);
 }
 
 void appendPlain(QTextEdit *pane, const QString &text)
+{
+    if (Backlog *backlog = backlogOf(pane))
+        backlog->flush();
+    insertParagraph(pane, text);
+}
+
+namespace {
+
+void insertParagraph(QTextEdit *pane, const QString &text)
 {
     QScrollBar *bar = pane->verticalScrollBar();
     const bool followingTail = bar->value() == bar->maximum();
@@ -34,5 +99,7 @@ void appendPlain(QTextEdit *pane, const QString &text)
     if (followingTail)
         bar->setValue(bar->maximum());
 }
+
+} // namespace
 
 } // namespace TracePane

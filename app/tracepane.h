@@ -17,6 +17,12 @@ constexpr int kMaxParagraphs = 10000;
 void setUp(QTextEdit *pane);
 void appendPlain(QTextEdit *pane, const QString &text);
 
+// Adds the paragraph once the event loop runs again (or at the next
+// appendPlain, which keeps the order). Replies arrive while a dialogue
+// waits; laying out the pane then, instead of between the reply and the
+// next write, keeps the pane off the line's critical path.
+void appendSoon(QTextEdit *pane, const QString &text);
+
 } // namespace TracePane
 
 #endif // QUILLON_TRACEPANE_H

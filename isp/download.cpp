@@ -16,16 +16,46 @@ Outcome failed(End end, const Stm32Boot::Result &result)
     return ended(result.answer == Stm32Boot::Answer::Aborted ? End::Aborted : end, result);
 }
 
+// Once the link is told to stop, nothing more is reported either: the
+// window behind the observer may be going away.
+void trace(const BootLink &link, const Observer &observer, const char *line)
+{
+    if (observer.trace && !link.aborted())
+        observer.trace(QString::fromLatin1(line));
+}
+
 } // namespace
+
+Outcome eraseAll(BootLink &link, const Observer &observer)
+{
+    Stm32Boot::Dialogue dialogue(link);
+    Stm32Boot::Result result = dialogue.eraseCommand();
+    if (!result.ok())
+        return failed(End::EraseCommandFailed, result);
+    trace(link, observer, "Erase Command Success");
+
+    result = dialogue.globalErase();
+    if (!result.ok())
+        return failed(End::EraseFailed, result);
+    trace(link, observer, "Erase All Start");
+    trace(link, observer, "Just a few seconds, please.");
+    return ended(End::Success);
+}
+
+Outcome startProgram(BootLink &link, const Observer &observer)
+{
+    // Whether Go is acknowledged does not matter: a device that has already
+    // jumped to the new program may not answer, and the program shows itself
+    // on the camera.
+    const Stm32Boot::Result result = Stm32Boot::Dialogue(link).go(Stm32Boot::kFlashStart);
+    if (result.answer == Stm32Boot::Answer::Aborted || link.aborted())
+        return ended(End::Aborted, result);
+    trace(link, observer, "Go 0x08000000");
+    return ended(End::Success);
+}
 
 Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer)
 {
-    // Once the link is told to stop, nothing more is reported either: the
-    // window behind the observer may be going away.
-    const auto trace = [&](const char *line) {
-        if (observer.trace && !link.aborted())
-            observer.trace(QString::fromLatin1(line));
-    };
     const auto progress = [&](int bytes) {
         if (observer.progress && !link.aborted())
             observer.progress(bytes);
@@ -52,23 +82,16 @@ Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer
     Stm32Boot::Result result = dialogue.sync();
     if (!result.ok())
         return failed(End::NoSync, result);
-    trace("Enter IAP Success");
-
-    result = dialogue.eraseCommand();
-    if (!result.ok())
-        return failed(End::EraseCommandFailed, result);
-    trace("Erase Command Success");
+    trace(link, observer, "Enter IAP Success");
 
     // Nothing may be written into a flash the device did not erase.
-    result = dialogue.globalErase();
-    if (!result.ok())
-        return failed(End::EraseFailed, result);
-    trace("Erase All Start");
-    trace("Just a few seconds, please.");
+    const Outcome erased = eraseAll(link, observer);
+    if (erased.end != End::Success)
+        return erased;
 
     // The image was read and checked before the line was opened; from here
     // on it is written.
-    trace("File Open Success");
+    trace(link, observer, "File Open Success");
     progress(0);
     const QList<FirmwareImage::Block> blocks = image.blocks();
     for (int i = 0; i < blocks.size(); ++i) {
@@ -79,12 +102,8 @@ Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer
         progress(FirmwareImage::kBlockBytes * (i + 1));
     }
 
-    // Whether Go is acknowledged does not matter: the flash is written, and
-    // a device that has already jumped to the new program may not answer.
-    result = dialogue.go(Stm32Boot::kFlashStart);
-    if (result.answer == Stm32Boot::Answer::Aborted || link.aborted())
-        return ended(End::Aborted, result);
-    trace("Go 0x08000000");
+    if (startProgram(link, observer).end == End::Aborted)
+        return ended(End::Aborted);
 
     // Back to the camera firmware's line settings for the Exit IAP frame.
     if (link.aborted())

@@ -47,6 +47,13 @@ struct Outcome
 
 Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer);
 
+// The parts of run() that the window also offers as single steps. eraseAll
+// ends Success, EraseCommandFailed, EraseFailed or Aborted; startProgram
+// sends Go 0x08000000 and traces it whatever the answer (the new program
+// shows itself on the camera), ending Success or Aborted.
+Outcome eraseAll(BootLink &link, const Observer &observer);
+Outcome startProgram(BootLink &link, const Observer &observer);
+
 } // namespace Download
 
 #endif // QUILLON_DOWNLOAD_H

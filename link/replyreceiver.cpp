@@ -44,12 +44,22 @@ void ReplyReceiver::feed(const QByteArray &bytes)
     }
     if (!pending.isEmpty())
         silenceTimer.start();
+    // Nobody may be reading the fresh bytes (a camera streaming unasked):
+    // keep only the newest, like a device's receive buffer would.
+    freshBytes.remove(0, freshRead);
+    freshRead = 0;
+    freshBytes.append(bytes);
+    if (freshBytes.size() > kMaxBatchBytes)
+        freshBytes.remove(0, freshBytes.size() - kMaxBatchBytes);
+    emit bytesFed();
 }
 
 void ReplyReceiver::markWrite()
 {
     flush();
     completedAtLastWrite = completed;
+    freshBytes.clear();
+    freshRead = 0;
 }
 
 void ReplyReceiver::flush()

@@ -48,11 +48,19 @@ public:
     // or timeoutMs has passed. True when there is a fresh batch.
     bool waitForFreshBatch(int timeoutMs);
 
+    // The bytes received since the last markWrite(), one at a time, as soon
+    // as they arrive: a dialogue that waits for a single answer byte (the
+    // bootloader's ACK) need not wait for the batch to end.
+    bool hasFreshByte() const { return freshRead < freshBytes.size(); }
+    quint8 takeFreshByte() { return quint8(freshBytes.at(freshRead++)); }
+
 signals:
     // The first bytes of a new batch have arrived.
     void batchStarted();
     // A batch is complete; every byte received is in exactly one batch.
     void batchReady(const QByteArray &batch);
+    // Bytes were fed (after the batch signals they caused).
+    void bytesFed();
 
 private:
     void finishBatch();
@@ -64,6 +72,8 @@ private:
     QElapsedTimer sinceBatchStart;
     quint64 completed = 0;
     quint64 completedAtLastWrite = 0;
+    QByteArray freshBytes;
+    int freshRead = 0;
 };
 
 #endif // QUILLON_REPLYRECEIVER_H

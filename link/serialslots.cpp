@@ -10,6 +10,7 @@
 #include "link/portlist.h"
 #include "link/replyreceiver.h"
 #include "link/replytext.h"
+#include "link/serialbootlink.h"
 #include "link/wait.h"
 #include "ui_mywidget.h"
 
@@ -83,13 +84,29 @@ void MyWidget::on_pushButtonOpen_clicked()
 
 void MyWidget::openPort()
 {
+    if (!openSerial(LineParams::baudRate(ui->comboBoxBaudrate->currentIndex()))) {
+        ui->pushButtonUpdata->setEnabled(false);
+        return;
+    }
+    if (!udpConnected)
+        sleep(kSettleAfterOpenMs);
+}
+
+bool MyWidget::openSerial(std::optional<qint32> baud)
+{
+    // The port cannot be opened twice. The link that is up stays as it is:
+    // marking it closed would leave the port open with no way to close it.
+    if (serialPort->isOpen()) {
+        QMessageBox::information(this, tr("Tip"), tr("Serial Port Error,Please restart."));
+        return false;
+    }
     // A name that matches no listed port and is no device path leaves the
     // port name of the previous open in place.
     if (const auto location = PortList::locationFor(ui->comboBoxCom->currentText(),
                                                     PortList::available()))
         serialPort->setPortName(*location);
-    if (const auto rate = LineParams::baudRate(ui->comboBoxBaudrate->currentIndex()))
-        serialPort->setBaudRate(*rate);
+    if (baud)
+        serialPort->setBaudRate(*baud);
     // The camera talks 8N1 without flow control; the data-bit and stop-bit
     // boxes are for show, and parity only changes through its own box.
     serialPort->setDataBits(QSerialPort::Data8);
@@ -102,18 +119,17 @@ void MyWidget::openPort()
         ui->pushButtonOpen->setText(tr("Open"));
         QMessageBox::information(this, tr("Tip"), tr("Serial Port Error,Please restart."));
         ui->comboBoxCom->setEnabled(true);
-        ui->pushButtonUpdata->setEnabled(false);
-        return;
+        return false;
     }
 
     ui->pushButtonOpen->setStyleSheet(Styles::kLinkUp);
     ui->pushButtonOpen->setText(tr("Close"));
-    if (udpConnected)
-        return;
-    ui->comboBoxCom->setEnabled(false);
-    setCommandGroupsEnabled(true);
-    ui->pushButton_2->setEnabled(false);
-    sleep(kSettleAfterOpenMs);
+    if (!udpConnected) {
+        ui->comboBoxCom->setEnabled(false);
+        setCommandGroupsEnabled(true);
+        ui->pushButton_2->setEnabled(false);
+    }
+    return true;
 }
 
 void MyWidget::closePort()
@@ -160,6 +176,13 @@ void MyWidget::onSerialError(int error)
     const bool lineGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
     if (!lineGone || !serialOpen)
         return;
+    // A bootloader exchange waiting for an answer gives up at once; a whole
+    // upgrade reports the failure itself and closes the port.
+    if (bootLink) {
+        bootLink->lineLost();
+        if (upgradeRunning)
+            return;
+    }
     closePort();
     QMessageBox::information(this, tr("Tip"), tr("Serial Port Error,Please restart."));
 }
@@ -217,7 +240,7 @@ void MyWidget::onReplyBatch(const QByteArray &batch)
 {
     replyHex = ReplyText::fromBytes(batch);
     if (!replyHex.isEmpty())
-        appendTrace(QString::fromLatin1(replyHex));
+        TracePane::appendSoon(ui->textBrowserReceive, QString::fromLatin1(replyHex));
 
     if (!snReadPending)
         return;

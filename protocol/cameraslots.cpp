@@ -66,7 +66,9 @@ void MyWidget::sendFrame(const QByteArray &frame)
 {
     // A command the chosen protocol does not have is an empty frame: nothing
     // for the line, an empty datagram for the network.
-    if (serialOpen && !frame.isEmpty()) {
+    // While the bootloader has the line, a camera frame would land in the
+    // middle of its dialogue: it goes to the network only.
+    if (serialOpen && !frame.isEmpty() && !bootLink) {
         writeSerial(frame);
         // The port sends from its buffer once the event loop runs; push the
         // bytes out now, so that the line has them before the network does.

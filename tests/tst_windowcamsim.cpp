@@ -28,8 +28,7 @@ const QByteArray kReadSerialNumber = QByteArray::fromHex("81096c3eff");
 
 QStringList paneLines(MyWidget &w)
 {
-    const QString text = control<QTextBrowser>(&w, "textBrowserReceive")->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return TestEnv::paneLines(&w);
 }
 
 // Waits as the window itself does, with its event loop running all the time

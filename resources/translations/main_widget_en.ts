@@ -60,6 +60,10 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Hex File Error,Please restart.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Erase All Error,Please restart.</source>
         <translation type="unfinished"></translation>
     </message>

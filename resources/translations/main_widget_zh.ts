@@ -60,6 +60,10 @@
         <translation>下载错误,请重试.</translation>
     </message>
     <message>
+        <source>Hex File Error,Please restart.</source>
+        <translation>文件错误,请重试.</translation>
+    </message>
+    <message>
         <source>Erase All Error,Please restart.</source>
         <translation>擦除错误,请重试.</translation>
     </message>

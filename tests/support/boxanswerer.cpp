@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
@@ -16,6 +17,19 @@ BoxAnswerer::BoxAnswerer()
 
 void BoxAnswerer::answer()
 {
+    if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+        dialogStart = dialog->directory().absolutePath();
+        const QStringList chosen = dialog->selectedFiles();
+        if (!chosen.isEmpty() && !chosen.constFirst().isEmpty())
+            dialogStart = chosen.constFirst();
+        if (fileToPick.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(fileToPick);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+        return;
+    }
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || box->buttons().isEmpty())
         return;

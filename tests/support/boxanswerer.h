@@ -6,7 +6,8 @@
 #include <QTimer>
 
 // While it lives, every modal message box that opens is noted ("title: text")
-// and answered with its first button, so no test ever hangs on one.
+// and answered with its first button, so no test ever hangs on one. A file
+// dialog is answered with the file set by pickFile(), or cancelled.
 class BoxAnswerer : public QObject
 {
     Q_OBJECT
@@ -14,12 +15,18 @@ class BoxAnswerer : public QObject
 public:
     BoxAnswerer();
     QStringList seen() const { return boxes; }
+    // The next file dialogs choose this file; an empty path cancels them.
+    void pickFile(const QString &path) { fileToPick = path; }
+    // The directory or file the last file dialog started at.
+    QString fileDialogStart() const { return dialogStart; }
 
 private:
     void answer();
 
     QTimer poll;
     QStringList boxes;
+    QString fileToPick;
+    QString dialogStart;
 };
 
 #endif // QUILLON_BOXANSWERER_H

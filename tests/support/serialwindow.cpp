@@ -40,6 +40,5 @@ bool SerialWindow::open()
 
 QStringList SerialWindow::paneLines()
 {
-    const QString text = TestEnv::control<QTextBrowser>(&window(), "textBrowserReceive")->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return TestEnv::paneLines(&window());
 }

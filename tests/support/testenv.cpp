@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTextBrowser>
 
 namespace TestEnv {
 
@@ -37,6 +38,12 @@ void writeSettings(const QList<QPair<QString, QString>> &values)
     QSettings file(QStringLiteral("./setting.ini"), QSettings::IniFormat);
     for (const auto &value : values)
         file.setValue(value.first, value.second);
+}
+
+QStringList paneLines(QWidget *window)
+{
+    const QString text = control<QTextBrowser>(window, "textBrowserReceive")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
 } // namespace TestEnv

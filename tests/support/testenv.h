@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtGlobal>
@@ -30,6 +31,9 @@ private:
 
 // Writes keys into ./setting.ini before a window is built.
 void writeSettings(const QList<QPair<QString, QString>> &values);
+
+// The receive pane of a window, one entry per paragraph.
+QStringList paneLines(QWidget *window);
 
 // Finds a control of the window by object name; a missing control, or one of
 // another class, ends the test program.
