@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
+#include <numeric>
 
 namespace {
 
@@ -30,13 +32,7 @@ using Script = QVector<Step>;
 
 Step step(const char *send, const char *reply) { return {hex(send), hex(reply)}; }
 
-quint8 xorOf(const QByteArray &bytes)
-{
-    quint8 sum = 0;
-    for (char byte : bytes)
-        sum ^= quint8(byte);
-    return sum;
-}
+quint8 xorOf(const QByteArray &part) { return quint8(std::accumulate(part.begin(), part.end(), 0, std::bit_xor<>())); }
 
 // Four address bytes, most significant first, and their XOR.
 QByteArray addressPart(quint32 address)
