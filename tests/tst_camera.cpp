@@ -203,20 +203,15 @@ void CameraTest::everyButtonReachesCamsim()
     QFETCH(QString, decodedAs);
     SerialWindow s;
     Camsim camera;
-    QVERIFY(camera.start({"--zoom", "0x2345", "--focus", "0xabcd"}));
+    QVERIFY(camera.start({"--zoom", "0x2345", "--focus", "0xabcd", "--udp-port", "0"}));
     SerialWindow::listPorts({{QStringLiteral("ttyCAM"), camera.slavePath, QString()}});
     MyWidget &w = s.window();
     QVERIFY(s.open());
-    // The camera's end of the UDP link keeps every datagram, as hexadecimal
-    // text. The port text is taken modulo 65536: this one reaches it.
-    QUdpSocket peer;
-    QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-    QByteArrayList datagrams;
-    connect(&peer, &QUdpSocket::readyRead, this, [&] {
-        while (peer.hasPendingDatagrams())
-            datagrams.append(peer.receiveDatagram().data().toHex());
-    });
-    connectUdp(w, peer.localPort() + 65536u);
+    // camsim also listens on UDP; the port text is taken modulo 65536: this
+    // one reaches it.
+    const int listening = camera.waitFor({{"event", "udp-listening"}});
+    QVERIFY(listening >= 0);
+    connectUdp(w, quint32(camera.lines.at(listening).value("port").toInt()) + 65536u);
 
     // Pelco speeds run to 63, VISCA's to 24, and each choice starts at the
     // top; the zoom speed stays as set.
@@ -253,20 +248,28 @@ void CameraTest::everyButtonReachesCamsim()
         }
     }
 
-    QTRY_VERIFY(camera.count({{"dir", "rx"}}, from, INT_MAX) >= expected.size());
-    QTRY_VERIFY(datagrams.size() >= framesSent);
+    // Every frame twice: on the line, then as a datagram.
+    QTRY_VERIFY(camera.count({{"dir", "rx"}}, from, INT_MAX) >= expected.size() + framesSent);
     Wait::sleep(200); // and nothing more comes
     QStringList decoded;
+    QStringList decodedFromUdp;
     QByteArrayList frames;
+    QByteArrayList datagrams;
     for (const QJsonObject &line : camera.lines.mid(from)) {
         if (line.value("dir").toString() != QLatin1String("rx"))
             continue;
-        decoded.append(line.value("protocol").toString() + ' ' + line.value("checksum").toString()
-                       + ' ' + line.value("command").toString() + ' '
-                       + QString::number(line.value("address").toInt()));
-        frames.append(line.value("hex").toString().toLatin1());
+        const QString verdict = line.value("protocol").toString() + ' '
+                                + line.value("checksum").toString() + ' '
+                                + line.value("command").toString() + ' '
+                                + QString::number(line.value("address").toInt());
+        const QByteArray hex = line.value("hex").toString().toLatin1();
+        const bool viaUdp = line.value("via").toString() == QLatin1String("udp");
+        (viaUdp ? datagrams : frames).append(hex);
+        if (!hex.isEmpty())
+            (viaUdp ? decodedFromUdp : decoded).append(verdict);
     }
     QCOMPARE(decoded, expected);
+    QCOMPARE(decodedFromUdp, expected);
     // The speeds and the preset number as set.
     QVERIFY(camera.find({{"command", "down-right"}, {"tilt_speed", 20}}, from) >= 0);
     QVERIFY(camera.find({{"command", "preset-set"}, {"preset", 9}}, from) >= 0);
