@@ -1,15 +1,13 @@
-// The serial link seen from the window and from the device: the port list,
-// Open/Close and what they do to the window, the line settings on the
+// The serial link seen from the window and from the device: Open/Close and
+// what they do to the window, the port choice, the line settings on the
 // terminal, the port tooltip, and a pulled adapter. The device is the far
 // end of a pseudo-terminal.
 
-#include "link/wait.h"
 #include "mywidgettestaccess.h"
 #include "serialwindow.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTextDocument>
@@ -20,9 +18,25 @@ using TestEnv::control;
 
 namespace {
 
-// The controls that Open and Close switch on and off.
+const QString kPortError = QStringLiteral("Tip: Serial Port Error,Please restart.");
+// The groups that follow the links.
 const char *const kGroups[] = {"widgetPT", "widgetPrest", "widgetZoom", "widgetSpecial",
                                "widgetSW", "pushButton"};
+
+// The window with the serial link in one state.
+void expectLink(MyWidget &w, const QString &buttonText, bool groupsOn, bool listLocked)
+{
+    auto *button = control<QPushButton>(&w, "pushButtonOpen");
+    QCOMPARE(button->text(), buttonText);
+    QCOMPARE(button->styleSheet(), QString::fromLatin1(MyWidgetTestAccess::serialOpen(w)
+                                                           ? "background-color:rgb(0,255,0)"
+                                                           : "background-color:yellow"));
+    QCOMPARE(control<QWidget>(&w, "comboBoxCom")->isEnabled(), !listLocked);
+    QCOMPARE(control<QWidget>(&w, "pushButton_2")->isEnabled(), !listLocked);
+    for (const char *name : kGroups)
+        QVERIFY2(control<QWidget>(&w, name)->isEnabled() == groupsOn, name);
+    QVERIFY(!control<QWidget>(&w, "widgetSN")->isEnabled());
+}
 
 } // namespace
 
@@ -31,242 +45,147 @@ class SerialLinkTest : public QObject
     Q_OBJECT
 
 private slots:
-    void openAndCloseSwitchTheWindow();
-    void openAndCloseInChinese();
-    void openAndCloseWhileUdpIsUp();
-    void failedOpenShowsTip();
+    void openAndClose_data();
+    void openAndClose();
     void portChoice_data();
     void portChoice();
-    void baudRateReachesTheLine();
-    void parityOnlyThroughItsBox();
+    void lineSettings();
     void portTooltipIsPlainDescription();
-    void pulledAdapterClosesPort();
 };
 
-void SerialLinkTest::openAndCloseSwitchTheWindow()
+void SerialLinkTest::openAndClose_data()
 {
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<bool>("chinese");
+    QTest::addColumn<bool>("pulled"); // the adapter is pulled instead of pressing Close
+    QTest::newRow("serial alone") << false << false << false;
+    QTest::newRow("while UDP is up") << true << false << false;
+    QTest::newRow("in Chinese") << false << true << false;
+    QTest::newRow("adapter pulled") << false << false << true;
+    QTest::newRow("adapter pulled while UDP is up") << true << false << true;
+}
+
+void SerialLinkTest::openAndClose()
+{
+    QFETCH(bool, udp);
+    QFETCH(bool, chinese);
+    QFETCH(bool, pulled);
     SerialWindow s;
     MyWidget &w = s.window();
+    if (chinese)
+        QMetaObject::invokeMethod(&w, "on_choiceLanguage", Qt::DirectConnection);
+    // A UDP link that is up has switched the groups on and locked "Set Logo".
+    MyWidgetTestAccess::setUdpConnected(w, udp);
+    for (const char *name : kGroups)
+        control<QWidget>(&w, name)->setEnabled(udp);
+    auto *setLogo = control<QWidget>(&w, "pushButton_3");
+    setLogo->setEnabled(!udp);
+    auto *comm = control<QPushButton>(&w, "pushButtonComm");
+    comm->setStyleSheet(QStringLiteral("background: green"));
     auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    auto *ports = control<QComboBox>(&w, "comboBoxCom");
-    auto *refresh = control<QPushButton>(&w, "pushButton_2");
-    control<QPushButton>(&w, "pushButtonComm")->setStyleSheet(QStringLiteral("background: green"));
 
-    // The camera gets a second after the line comes up; the window keeps
-    // handling events meanwhile.
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
-    ticker.start(50);
+    // Alone, the link gets a second to settle, with the window receiving
+    // meanwhile; beside a UDP link it opens at once.
+    if (!udp)
+        QTimer::singleShot(300, &s.device(), [&s] { s.device().write("\x90\x41\xff"); });
     QElapsedTimer clock;
     clock.start();
     button->click();
-    const qint64 openTook = clock.elapsed();
-    QVERIFY2(openTook >= 1000 && openTook < 1500, qPrintable(QString::number(openTook)));
-    QVERIFY2(ticks >= 15, "events are handled during the wait after opening");
-
-    QCOMPARE(button->text(), QStringLiteral("Close"));
-    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:rgb(0,255,0)"));
-    QVERIFY(!ports->isEnabled());
-    QVERIFY(!refresh->isEnabled());
-    for (const char *name : kGroups)
-        QVERIFY2(control<QWidget>(&w, name)->isEnabled(), name);
-    QVERIFY(!control<QWidget>(&w, "widgetSN")->isEnabled());
-    QVERIFY(!control<QWidget>(&w, "pushButton_3")->isEnabled());
-
-    // The device hears what the window writes through the open port.
-    MyWidgetTestAccess::writeSerial(w, QByteArray::fromHex("81090447ff"));
-    QVERIFY(s.device().waitForReceived(5, 1000));
-    QCOMPARE(s.device().received().toHex(), QByteArray("81090447ff"));
+    QCOMPARE(clock.elapsed() >= 1000, !udp);
+    if (!udp)
+        QCOMPARE(s.paneLines(), QStringList{"9041ff"});
+    QVERIFY(MyWidgetTestAccess::serialOpen(w));
+    expectLink(w, chinese ? QStringLiteral("关闭") : QStringLiteral("Close"), true, !udp);
+    QVERIFY(!setLogo->isEnabled());
 
     clock.restart();
-    button->click();
-    QVERIFY2(clock.elapsed() < 200, "closing does not wait");
-    QCOMPARE(button->text(), QStringLiteral("Open"));
-    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:yellow"));
-    QVERIFY(ports->isEnabled());
-    QVERIFY(refresh->isEnabled());
+    if (pulled)
+        s.device().hangUp();
+    else
+        button->click();
+    QTRY_VERIFY(!MyWidgetTestAccess::serialOpen(w));
+    QVERIFY2(pulled || clock.elapsed() < 200, "closing does not wait");
+    QVERIFY(!w.findChild<QSerialPort *>()->isOpen());
+    expectLink(w, chinese ? QStringLiteral("打开") : QStringLiteral("Open"), udp, false);
+    QVERIFY(!setLogo->isEnabled());
     QVERIFY(!control<QWidget>(&w, "pushButtonUpdata")->isEnabled());
-    for (const char *name : kGroups)
-        QVERIFY2(!control<QWidget>(&w, name)->isEnabled(), name);
-    QVERIFY(!control<QWidget>(&w, "widgetSN")->isEnabled());
-    QVERIFY(!control<QWidget>(&w, "pushButton_3")->isEnabled());
-    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(),
-             QStringLiteral("background: gray"));
-    QVERIFY(!MyWidgetTestAccess::serialOpen(w));
-    QVERIFY(s.boxesSeen().isEmpty());
-}
-
-void SerialLinkTest::openAndCloseInChinese()
-{
-    SerialWindow s;
-    MyWidget &w = s.window();
-    QMetaObject::invokeMethod(&w, "on_choiceLanguage", Qt::DirectConnection);
-    auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    QCOMPARE(button->text(), QStringLiteral("打开"));
-    button->click();
-    QCOMPARE(button->text(), QStringLiteral("关闭"));
-    QVERIFY(MyWidgetTestAccess::serialOpen(w));
-    button->click();
-    QCOMPARE(button->text(), QStringLiteral("打开"));
-    QVERIFY(!MyWidgetTestAccess::serialOpen(w));
-}
-
-void SerialLinkTest::openAndCloseWhileUdpIsUp()
-{
-    // The UDP link already set the groups; the serial port leaves them, the
-    // port list and the refresh button alone, and opens without the wait.
-    SerialWindow s;
-    MyWidget &w = s.window();
-    MyWidgetTestAccess::setUdpConnected(w, true);
-    control<QWidget>(&w, "widgetPT")->setEnabled(true);
-    control<QPushButton>(&w, "pushButtonComm")->setStyleSheet(QStringLiteral("background: green"));
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(s.open());
-    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-    auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    QCOMPARE(button->text(), QStringLiteral("Close"));
-    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:rgb(0,255,0)"));
-    QVERIFY(control<QWidget>(&w, "comboBoxCom")->isEnabled());
-    QVERIFY(control<QWidget>(&w, "pushButton_2")->isEnabled());
-    QVERIFY(!control<QWidget>(&w, "widgetPrest")->isEnabled());
-
-    button->click();
-    QCOMPARE(button->text(), QStringLiteral("Open"));
-    QVERIFY(control<QWidget>(&w, "widgetPT")->isEnabled());
-    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(),
-             QStringLiteral("background: green"));
-}
-
-void SerialLinkTest::failedOpenShowsTip()
-{
-    SerialWindow s;
-    SerialWindow::listPorts({{SerialWindow::kAdapterName, QStringLiteral("/nonexistent/ttyQD9"), {}}});
-    MyWidget &w = s.window();
-    auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    button->click();
-
-    QCOMPARE(s.boxesSeen(), QStringList{"Tip: Serial Port Error,Please restart."});
-    QCOMPARE(button->text(), QStringLiteral("Open"));
-    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:yellow"));
-    QVERIFY(control<QWidget>(&w, "comboBoxCom")->isEnabled());
-    QVERIFY(!control<QWidget>(&w, "pushButtonUpdata")->isEnabled());
-    for (const char *name : kGroups)
-        QVERIFY2(!control<QWidget>(&w, name)->isEnabled(), name);
-    QVERIFY(!MyWidgetTestAccess::serialOpen(w));
+    QCOMPARE(comm->styleSheet(),
+             udp ? QStringLiteral("background: green") : QStringLiteral("background: gray"));
+    QTRY_COMPARE(s.boxesSeen(), pulled ? QStringList{kPortError} : QStringList{});
 }
 
 void SerialLinkTest::portChoice_data()
 {
     QTest::addColumn<bool>("openFirst");
-    QTest::addColumn<QStringList>("laterPorts");
-    QTest::addColumn<bool>("typeDevicePath");
+    QTest::addColumn<QString>("listed"); // the one port listed at the refresh
     QTest::addColumn<bool>("opens");
-
-    QTest::newRow("listed port") << false << QStringList{SerialWindow::kAdapterName} << false << true;
-    QTest::newRow("typed device path with no port listed")
-        << false << QStringList{} << true << true;
-    QTest::newRow("no port listed and nothing typed") << false << QStringList{} << false << false;
+    QTest::newRow("listed port that cannot open") << false << "ttyQD9" << false;
     // "COMX" is listed as COM0, which matches no port: the port of the
     // previous open is used again.
-    QTest::newRow("unmatched COM name reopens the previous port")
-        << true << QStringList{"COMX"} << false << true;
-    QTest::newRow("unmatched COM name with no previous port")
-        << false << QStringList{"COMX"} << false << false;
+    QTest::newRow("unmatched COM name reopens the previous port") << true << "COMX" << true;
+    QTest::newRow("unmatched COM name with no previous port") << false << "COMX" << false;
 }
 
 void SerialLinkTest::portChoice()
 {
     QFETCH(bool, openFirst);
-    QFETCH(QStringList, laterPorts);
-    QFETCH(bool, typeDevicePath);
+    QFETCH(QString, listed);
     QFETCH(bool, opens);
-
     SerialWindow s;
     MyWidget &w = s.window();
     auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    auto *box = control<QComboBox>(&w, "comboBoxCom");
     if (openFirst) {
         QVERIFY(s.open());
         button->click();
     }
-
-    QList<PortList::Port> later;
-    for (const QString &name : laterPorts)
-        later.append({name, name == SerialWindow::kAdapterName ? s.device().slavePath() : "/dev/" + name, {}});
-    SerialWindow::listPorts(later);
+    SerialWindow::listPorts({{listed, "/dev/" + listed, {}}});
     control<QPushButton>(&w, "pushButton_2")->click();
-    if (laterPorts.isEmpty()) {
-        QCOMPARE(box->itemText(0), QStringLiteral("No Com"));
-        QVERIFY(!button->isEnabled());
-    }
-    if (typeDevicePath) {
-        box->lineEdit()->selectAll();
-        QTest::keyClicks(box->lineEdit(), s.device().slavePath());
-        QVERIFY2(button->isEnabled(), "a typed path enables Open");
-    }
     button->click();
 
     QCOMPARE(MyWidgetTestAccess::serialOpen(w), opens);
+    QCOMPARE(s.boxesSeen(), opens ? QStringList{} : QStringList{kPortError});
     if (opens) {
         s.device().write(QByteArray::fromHex("9041ff"));
         QTRY_COMPARE(s.paneLines(), QStringList{"9041ff"});
+    } else {
+        expectLink(w, QStringLiteral("Open"), false, false);
+        QVERIFY(!control<QWidget>(&w, "pushButtonUpdata")->isEnabled());
     }
 }
 
-void SerialLinkTest::baudRateReachesTheLine()
-{
-    const QList<QPair<int, speed_t>> rates{{0, B2400},  {1, B9600},  {2, B19200},
-                                           {3, B38400}, {4, B57600}, {5, B115200}};
-    SerialWindow s;
-    MyWidget &w = s.window();
-    auto *baud = control<QComboBox>(&w, "comboBoxBaudrate");
-    // Both directions run at the one rate chosen.
-    auto lineSpeed = [&s]() -> speed_t {
-        const termios line = s.device().lineSettings();
-        return cfgetispeed(&line) == cfgetospeed(&line) ? cfgetospeed(&line) : B0;
-    };
-
-    // Chosen before opening: the port opens at that rate.
-    baud->setCurrentIndex(0);
-    QVERIFY(s.open());
-    QCOMPARE(lineSpeed(), speed_t(B2400));
-
-    // Changed while open: the line follows at once.
-    for (const auto &rate : rates) {
-        baud->setCurrentIndex(rate.first);
-        QCOMPARE(lineSpeed(), rate.second);
-    }
-}
-
-void SerialLinkTest::parityOnlyThroughItsBox()
+void SerialLinkTest::lineSettings()
 {
     SerialWindow s;
     MyWidget &w = s.window();
     auto *port = w.findChild<QSerialPort *>();
-    QVERIFY(port);
-    control<QComboBox>(&w, "comboBoxParity")->setCurrentIndex(2);
+    auto *baud = control<QComboBox>(&w, "comboBoxBaudrate");
+    auto *parity = control<QComboBox>(&w, "comboBoxParity");
+    // Chosen before opening, the baud rate holds and parity does not: the
+    // camera talks 8N1, whatever the data-bit and stop-bit boxes show.
+    baud->setCurrentIndex(0);
+    parity->setCurrentIndex(2);
     QCOMPARE(port->parity(), QSerialPort::EvenParity);
-
-    // The data-bit and stop-bit boxes are for show; opening always sets 8N1
-    // while the parity box still shows "Even".
     control<QComboBox>(&w, "comboBoxDatabit")->setCurrentIndex(0);
     control<QComboBox>(&w, "comboBoxStopbit")->setCurrentIndex(1);
     QVERIFY(s.open());
+    termios line = s.device().lineSettings();
+    QCOMPARE(cfgetospeed(&line), speed_t(B2400));
     QCOMPARE(port->parity(), QSerialPort::NoParity);
-    QCOMPARE(port->dataBits(), QSerialPort::Data8);
-    QCOMPARE(port->stopBits(), QSerialPort::OneStop);
-    QCOMPARE(control<QComboBox>(&w, "comboBoxParity")->currentText(), QStringLiteral("Even"));
-    const termios line = s.device().lineSettings();
     QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
     QVERIFY(!(line.c_cflag & CSTOPB));
 
-    // While open the box reaches the port. A pseudo-terminal cannot carry
-    // parity and refuses; the port stays open and usable.
-    control<QComboBox>(&w, "comboBoxParity")->setCurrentIndex(1);
-    control<QComboBox>(&w, "comboBoxParity")->setCurrentIndex(2);
-    QVERIFY(port->isOpen());
+    // Changed while open, the line follows at once, both directions.
+    const speed_t rates[] = {B2400, B9600, B19200, B38400, B57600, B115200};
+    for (int index = 0; index < 6; ++index) {
+        baud->setCurrentIndex(index);
+        line = s.device().lineSettings();
+        QCOMPARE(cfgetispeed(&line), rates[index]);
+        QCOMPARE(cfgetospeed(&line), rates[index]);
+    }
+    // A pseudo-terminal cannot carry parity and refuses it; the port stays
+    // open and usable.
+    parity->setCurrentIndex(1);
+    parity->setCurrentIndex(2);
     s.device().write("\x79");
     QTRY_COMPARE(s.paneLines(), QStringList{"79"});
     QVERIFY(MyWidgetTestAccess::serialOpen(w));
@@ -289,28 +208,9 @@ void SerialLinkTest::portTooltipIsPlainDescription()
     QToolTip::hideText();
     SerialWindow::listPorts({});
     control<QPushButton>(&w, "pushButton_2")->click();
-    QCOMPARE(box->itemText(0), QStringLiteral("No Com"));
-    emit box->highlighted(0);
+    emit box->highlighted(0); // "No Com"
     // A tooltip stays up for seconds; an empty one goes within a moment.
     QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), 2000);
-}
-
-void SerialLinkTest::pulledAdapterClosesPort()
-{
-    SerialWindow s;
-    MyWidget &w = s.window();
-    QVERIFY(s.open());
-    s.device().hangUp();
-    QTRY_COMPARE(s.boxesSeen(), QStringList{"Tip: Serial Port Error,Please restart."});
-    QVERIFY(!MyWidgetTestAccess::serialOpen(w));
-    QVERIFY(!w.findChild<QSerialPort *>()->isOpen());
-    auto *button = control<QPushButton>(&w, "pushButtonOpen");
-    QCOMPARE(button->text(), QStringLiteral("Open"));
-    QCOMPARE(button->styleSheet(), QStringLiteral("background-color:yellow"));
-    QVERIFY(control<QWidget>(&w, "comboBoxCom")->isEnabled());
-    QVERIFY(control<QWidget>(&w, "pushButton_2")->isEnabled());
-    for (const char *name : kGroups)
-        QVERIFY2(!control<QWidget>(&w, name)->isEnabled(), name);
 }
 
 QTEST_MAIN(SerialLinkTest)
