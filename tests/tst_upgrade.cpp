@@ -61,14 +61,9 @@ QByteArray dataOf(const QString &path)
     return data;
 }
 
-QStringList paneLines(MyWidget &w)
-{
-    return TestEnv::paneLines(&w);
-}
-
 QString lastLine(MyWidget &w)
 {
-    const QStringList lines = paneLines(w);
+    const QStringList lines = TestEnv::paneLines(&w);
     return lines.isEmpty() ? QString() : lines.constLast();
 }
 
@@ -81,24 +76,39 @@ public:
         if (!camera.start(QStringList{"--flash-out", flashPath(), "--erase-ms", "50"} + options))
             return false;
         window = std::make_unique<MyWidget>();
-        control<QComboBox>(window.get(), "comboBoxCom")->lineEdit()->setText(camera.slavePath);
+        typePort(camera.slavePath);
         return true;
     }
 
     QString flashPath() const { return QDir::current().absoluteFilePath(QStringLiteral("flash.bin")); }
 
-    void choose(const QString &path)
+    // Writes the firmware as ./fw.hex and chooses it with "...".
+    QString choose(const QByteArray &data)
     {
-        boxes.pickFile(path);
-        control<QPushButton>(window.get(), "pushButtonChooseHex")->click();
+        const QString path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
+        writeFile(path, HexWriter::write(kFlashStart, data));
+        chooseFile(path);
+        return path;
     }
 
-    void upgrade() { control<QPushButton>(window.get(), "pushButtonUpdata")->click(); }
+    void chooseFile(const QString &path)
+    {
+        boxes.pickFile(path);
+        click("pushButtonChooseHex");
+    }
+
+    void click(const char *button) { control<QPushButton>(window.get(), button)->click(); }
+    void upgrade() { click("pushButtonUpdata"); }
 
     bool open()
     {
-        control<QPushButton>(window.get(), "pushButtonOpen")->click();
+        click("pushButtonOpen");
         return MyWidgetTestAccess::serialOpen(*window);
+    }
+
+    void typePort(const QString &path)
+    {
+        control<QComboBox>(window.get(), "comboBoxCom")->lineEdit()->setText(path);
     }
 
     // The block addresses camsim was asked to write, in order.
@@ -209,18 +219,18 @@ void UpgradeTest::flashesTheImage()
     QFETCH(int, progress);
     Bench bench;
     QVERIFY(bench.start({}));
-    QString path = QStringLiteral(QUILLON_DEMO_FIRMWARE);
-    if (!data.isEmpty()) {
-        path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
-        writeFile(path, HexWriter::write(kFlashStart, data));
+    if (data.isEmpty()) {
+        data = dataOf(QStringLiteral(QUILLON_DEMO_FIRMWARE));
+        bench.chooseFile(QStringLiteral(QUILLON_DEMO_FIRMWARE));
+    } else {
+        bench.choose(data);
     }
-    bench.choose(path);
     QCOMPARE(control<QProgressBar>(bench.window.get(), "progressBar")->maximum(), progress);
 
     bench.upgrade();
     QCOMPARE(bench.boxes.seen(), QStringList());
-    QVERIFY2(inOrder(paneLines(*bench.window), kSuccessTrace),
-             qPrintable(paneLines(*bench.window).join('|')));
+    QVERIFY2(inOrder(TestEnv::paneLines(bench.window.get()), kSuccessTrace),
+             qPrintable(TestEnv::paneLines(bench.window.get()).join('|')));
     QCOMPARE(control<QProgressBar>(bench.window.get(), "progressBar")->value(), progress);
     QCOMPARE(bench.writes(), blocks);
     bench.verifyReadyForNextTry();
@@ -233,8 +243,6 @@ void UpgradeTest::flashesTheImage()
     QVERIFY(exitIap >= 0);
     QVERIFY(bench.camera.count({{"event", "line"}, {"baud", 9600}}, go, exitIap) == 1);
 
-    if (data.isEmpty())
-        data = dataOf(path);
     const QByteArray flash = bench.flash();
     QVERIFY(flash.size() >= blocks.size() * kBlock);
     QCOMPARE(flash.left(data.size()), data);
@@ -271,13 +279,11 @@ void UpgradeTest::everyFaultEndsWithItsMessage()
     QFETCH(int, writes);
     Bench bench;
     QVERIFY(bench.start(options));
-    const QString path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
-    writeFile(path, HexWriter::write(kFlashStart, firmware(1000)));
-    bench.choose(path);
+    bench.choose(firmware(1000));
 
     bench.upgrade();
     QCOMPARE(bench.boxes.seen(), QStringList{box});
-    QVERIFY(!paneLines(*bench.window).contains(QStringLiteral("Go 0x08000000")));
+    QVERIFY(!TestEnv::paneLines(bench.window.get()).contains(QStringLiteral("Go 0x08000000")));
     QCOMPARE(bench.writes().size(), writes);
     bench.verifyReadyForNextTry();
 }
@@ -307,10 +313,7 @@ void UpgradeTest::badFileNeverReachesTheCamera()
     QFETCH(QStringList, boxes);
     Bench bench;
     QVERIFY(bench.start({}));
-    const QString path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
-    writeFile(path, HexWriter::write(kFlashStart, firmware(64)));
-    bench.boxes.pickFile(path);
-    control<QPushButton>(bench.window.get(), "pushButtonOpenHex")->click();
+    const QString path = bench.choose(firmware(64));
     // The file changes (or goes) between the choice and the upgrade.
     if (text.isEmpty())
         QVERIFY(QFile::remove(path));
@@ -318,8 +321,7 @@ void UpgradeTest::badFileNeverReachesTheCamera()
         writeFile(path, text);
 
     bench.upgrade();
-    QVERIFY2(lastLine(*bench.window).startsWith(trace),
-             qPrintable(lastLine(*bench.window)));
+    QVERIFY2(lastLine(*bench.window).startsWith(trace), qPrintable(lastLine(*bench.window)));
     QCOMPARE(bench.boxes.seen(), boxes);
     Wait::sleep(100);
     QCOMPARE(bench.framesReceived(), 0);
@@ -330,11 +332,8 @@ void UpgradeTest::portThatCannotOpen()
 {
     Bench bench;
     QVERIFY(bench.start({}));
-    const QString path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
-    writeFile(path, HexWriter::write(kFlashStart, firmware(300)));
-    bench.choose(path);
-    control<QComboBox>(bench.window.get(), "comboBoxCom")->lineEdit()->setText(
-        QDir::current().absoluteFilePath(QStringLiteral("no-such-tty")));
+    bench.choose(firmware(300));
+    bench.typePort(QDir::current().absoluteFilePath(QStringLiteral("no-such-tty")));
 
     bench.upgrade();
     QCOMPARE(bench.boxes.seen(), QStringList{"Tip: Serial Port Error,Please restart."});
@@ -344,7 +343,7 @@ void UpgradeTest::portThatCannotOpen()
     QCOMPARE(bench.framesReceived(), 0);
 
     // Upgrade while the port is open: the open link is left alone.
-    control<QComboBox>(bench.window.get(), "comboBoxCom")->lineEdit()->setText(bench.camera.slavePath);
+    bench.typePort(bench.camera.slavePath);
     QVERIFY(bench.open());
     bench.upgrade();
     QCOMPARE(bench.boxes.seen().size(), 2);
@@ -357,9 +356,7 @@ void UpgradeTest::closingTheWindowStopsTheUpgrade()
 {
     Bench bench;
     QVERIFY(bench.start({"--wire-time"}));
-    const QString path = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
-    writeFile(path, HexWriter::write(kFlashStart, firmware(16 * kBlock)));
-    bench.choose(path);
+    bench.choose(firmware(16 * kBlock));
     bench.window->show();
     auto *bar = control<QProgressBar>(bench.window.get(), "progressBar");
     int writesAtClose = -1;
@@ -385,27 +382,27 @@ void UpgradeTest::singleSteps()
     QVERIFY(bench.start({}));
     MyWidget &w = *bench.window;
     QVERIFY(bench.open());
-    control<QPushButton>(&w, "pushButtonEnterIAP")->click();
+    bench.click("pushButtonEnterIAP");
     QVERIFY(bench.camera.waitFor({{"event", "bootloader"}}) >= 0);
     control<QComboBox>(&w, "comboBoxBaudrate")->setCurrentText(QStringLiteral("57600"));
     control<QComboBox>(&w, "comboBoxParity")->setCurrentIndex(2);
 
-    control<QPushButton>(&w, "pushButtonSend7f")->click();
+    bench.click("pushButtonSend7f");
     QTRY_COMPARE(lastLine(w), QStringLiteral("79"));
-    control<QPushButton>(&w, "pushButtonGetID")->click();
+    bench.click("pushButtonGetID");
     QCOMPARE(lastLine(w), QStringLiteral("Product ID: 0410"));
-    control<QPushButton>(&w, "pushButtonEraseAll")->click();
-    QVERIFY(inOrder(paneLines(w), {"Product ID: 0410", "Erase Command Success", "Erase All Start",
+    bench.click("pushButtonEraseAll");
+    QVERIFY(inOrder(TestEnv::paneLines(&w), {"Product ID: 0410", "Erase Command Success", "Erase All Start",
                                    "Just a few seconds, please."}));
-    control<QPushButton>(&w, "pushButtonGo")->click();
+    bench.click("pushButtonGo");
     QCOMPARE(lastLine(w), QStringLiteral("Go 0x08000000"));
     QVERIFY(bench.camera.waitFor({{"event", "go"}}) >= 0);
     QCOMPARE(bench.boxes.seen(), QStringList());
 
     // The program runs again: the bootloader is gone, nothing acknowledges.
-    control<QPushButton>(&w, "pushButtonGetID")->click();
+    bench.click("pushButtonGetID");
     QCOMPARE(lastLine(w), QStringLiteral("Get ID Fail"));
-    control<QPushButton>(&w, "pushButtonEraseAll")->click();
+    bench.click("pushButtonEraseAll");
     QCOMPARE(bench.boxes.seen(), QStringList{"Error: Erase Command Error2,Please restart."});
 }
 
@@ -437,12 +434,12 @@ void UpgradeTest::choosingTheFile()
     boxes.pickFile(QString());
     control<QPushButton>(&w, "pushButtonChooseHex")->click();
     QCOMPARE(boxes.fileDialogStart(), path);
-    QCOMPARE(paneLines(w), QStringList{"Please Choose Hex File"});
+    QCOMPARE(TestEnv::paneLines(&w), QStringList{"Please Choose Hex File"});
     QVERIFY(!upgrade->isEnabled());
 
     boxes.pickFile(path);
     control<QPushButton>(&w, "pushButtonChooseHex")->click();
-    QCOMPARE(paneLines(w).mid(1),
+    QCOMPARE(TestEnv::paneLines(&w).mid(1),
              (QStringList{"File Path:" + path,
                           QStringLiteral("Hex File: %1 byte").arg(QFileInfo(path).size()),
                           "Load Byte:5000bytes"}));
