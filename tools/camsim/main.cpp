@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <type_traits>
 
 namespace {
 
@@ -144,97 +145,63 @@ int main(int argc, char *argv[])
         else
             return fail(kExitUsage, QStringLiteral("--parity takes even, odd or none"));
     }
-    if (parser.isSet(garbageOption)) {
-        const std::optional<int> ms = decimalAtLeast(parser.value(garbageOption), 1);
-        if (!ms)
-            return fail(kExitUsage, QStringLiteral("--garbage-every takes milliseconds > 0"));
-        options.garbageEveryMs = *ms;
-    }
-    if (parser.isSet(closeOption)) {
-        const std::optional<int> ms = decimalAtLeast(parser.value(closeOption), 0);
-        if (!ms)
-            return fail(kExitUsage, QStringLiteral("--close-after takes milliseconds >= 0"));
-        options.closeAfterMs = *ms;
-    }
-    {
-        const std::optional<int> ms = decimalAtLeast(parser.value(completionOption), 0);
-        if (!ms)
-            return fail(kExitUsage, QStringLiteral("--completion-delay takes milliseconds >= 0"));
-        options.completionDelayMs = *ms;
-    }
+    // The numeric options, each read into its field when it is given or has
+    // a default; the first one out of range ends the program.
+    QString usage;
+    const auto reject = [&usage](const QCommandLineOption &option, const char *range) {
+        if (usage.isEmpty())
+            usage = QStringLiteral("--") + option.names().constFirst() + QStringLiteral(" takes ")
+                    + QLatin1String(range);
+    };
+    const auto given = [&parser](const QCommandLineOption &option) {
+        return parser.isSet(option) || !option.defaultValues().isEmpty();
+    };
+    const auto decimal = [&](const QCommandLineOption &option, int minimum, int *target,
+                             const char *range) {
+        if (!given(option))
+            return;
+        if (const std::optional<int> number = decimalAtLeast(parser.value(option), minimum))
+            *target = *number;
+        else
+            reject(option, range);
+    };
+    const auto registerOption = [&](const QCommandLineOption &option, uint minimum, uint maximum,
+                                    auto *target, const char *range) {
+        if (!given(option))
+            return;
+        const std::optional<uint> value = registerValue(parser.value(option), maximum);
+        if (value && *value >= minimum)
+            *target = std::remove_pointer_t<decltype(target)>(*value);
+        else
+            reject(option, range);
+    };
+    decimal(garbageOption, 1, &options.garbageEveryMs, "milliseconds > 0");
+    decimal(closeOption, 0, &options.closeAfterMs, "milliseconds >= 0");
+    decimal(completionOption, 0, &options.completionDelayMs, "milliseconds >= 0");
+    decimal(eraseMsOption, 0, &options.bootloader.eraseMs, "milliseconds >= 0");
+    // Block numbers count from 1 (from 0 for --silent-after-block).
+    decimal(nackBlockOption, 1, &options.bootloader.nackBlock, "a block number >= 1");
+    decimal(silentAfterBlockOption, 0, &options.bootloader.silentAfterBlock, "a count >= 0");
+    decimal(closeAfterBlockOption, 1, &options.bootloader.closeAfterBlock, "a block number >= 1");
+    registerOption(versionOption, 0, 0xFF, &options.camera.softwareVersion, "0 to 255");
+    registerOption(zoomOption, 0, 0xFFFF, &options.camera.zoomPosition, "0 to 65535");
+    registerOption(focusOption, 0, 0xFFFF, &options.camera.focusPosition, "0 to 65535");
+    registerOption(pidOption, 0, 0xFFFF, &options.bootloader.productId, "0 to 0xFFFF");
+    registerOption(flashKibOption, 1, kFlashKibMax, &options.flashKib, "1 to 16384");
+    registerOption(udpPortOption, 0, kUdpPortMax, &options.udpPort, "0 to 65535");
     if (parser.isSet(snOption)) {
         const QString sn = parser.value(snOption);
         const bool latin1 = std::all_of(sn.cbegin(), sn.cend(),
                                         [](QChar c) { return c.unicode() <= 0xFF; });
         if (sn.isEmpty() || sn.size() > kSerialNumberMaxLength || !latin1)
-            return fail(kExitUsage,
-                        QStringLiteral("--sn takes 1 to 15 Latin-1 characters"));
+            usage = QStringLiteral("--sn takes 1 to 15 Latin-1 characters");
         options.camera.serialNumber = sn.toLatin1();
     }
-    if (parser.isSet(versionOption)) {
-        const std::optional<uint> value = registerValue(parser.value(versionOption), 0xFF);
-        if (!value)
-            return fail(kExitUsage, QStringLiteral("--version takes 0 to 255"));
-        options.camera.softwareVersion = quint8(*value);
-    }
-    if (parser.isSet(zoomOption)) {
-        const std::optional<uint> value = registerValue(parser.value(zoomOption), 0xFFFF);
-        if (!value)
-            return fail(kExitUsage, QStringLiteral("--zoom takes 0 to 65535"));
-        options.camera.zoomPosition = quint16(*value);
-    }
-    if (parser.isSet(focusOption)) {
-        const std::optional<uint> value = registerValue(parser.value(focusOption), 0xFFFF);
-        if (!value)
-            return fail(kExitUsage, QStringLiteral("--focus takes 0 to 65535"));
-        options.camera.focusPosition = quint16(*value);
-    }
-
-    if (parser.isSet(pidOption)) {
-        const std::optional<uint> value = registerValue(parser.value(pidOption), 0xFFFF);
-        if (!value)
-            return fail(kExitUsage, QStringLiteral("--pid takes 0 to 0xFFFF"));
-        options.bootloader.productId = quint16(*value);
-    }
-    {
-        const std::optional<uint> value = registerValue(parser.value(flashKibOption),
-                                                        kFlashKibMax);
-        if (!value || *value == 0)
-            return fail(kExitUsage, QStringLiteral("--flash-kib takes 1 to 16384"));
-        options.flashKib = int(*value);
-    }
-    {
-        const std::optional<int> ms = decimalAtLeast(parser.value(eraseMsOption), 0);
-        if (!ms)
-            return fail(kExitUsage, QStringLiteral("--erase-ms takes milliseconds >= 0"));
-        options.bootloader.eraseMs = *ms;
-    }
-    // Block numbers: decimal counts, from 1 (from 0 for --silent-after-block).
-    const auto blockNumber = [&parser](const QCommandLineOption &option, int minimum,
-                                       int *target) {
-        if (!parser.isSet(option))
-            return true;
-        const std::optional<int> number = decimalAtLeast(parser.value(option), minimum);
-        if (number)
-            *target = *number;
-        return number.has_value();
-    };
-    if (!blockNumber(nackBlockOption, 1, &options.bootloader.nackBlock))
-        return fail(kExitUsage, QStringLiteral("--nack-block takes a block number >= 1"));
-    if (!blockNumber(silentAfterBlockOption, 0, &options.bootloader.silentAfterBlock))
-        return fail(kExitUsage, QStringLiteral("--silent-after-block takes a count >= 0"));
-    if (!blockNumber(closeAfterBlockOption, 1, &options.bootloader.closeAfterBlock))
-        return fail(kExitUsage, QStringLiteral("--close-after-block takes a block number >= 1"));
+    if (!usage.isEmpty())
+        return fail(kExitUsage, usage);
     options.bootloader.failErase = parser.isSet(failEraseOption);
     options.bootloaderPresent = !parser.isSet(noBootloaderOption);
     options.flashOutPath = parser.value(flashOutOption);
-    if (parser.isSet(udpPortOption)) {
-        bool ok = false;
-        const uint port = parser.value(udpPortOption).toUInt(&ok, 10);
-        if (!ok || port > kUdpPortMax)
-            return fail(kExitUsage, QStringLiteral("--udp-port takes 0 to 65535"));
-        options.udpPort = int(port);
-    }
 
     EventLog log;
     QString error;

@@ -31,10 +31,10 @@ void PreciseTimer::startIn(qint64 ns)
 {
     // An all-zero value disarms a timerfd: the earliest it can fire is 1 ns.
     const qint64 wait = ns < 1 ? 1 : ns;
-    itimerspec spec{};
-    spec.it_value.tv_sec = time_t(wait / kNsPerSecond);
-    spec.it_value.tv_nsec = long(wait % kNsPerSecond);
-    ::timerfd_settime(fd, 0, &spec, nullptr);
+    itimerspec due{};
+    due.it_value.tv_sec = time_t(wait / kNsPerSecond);
+    due.it_value.tv_nsec = long(wait % kNsPerSecond);
+    ::timerfd_settime(fd, 0, &due, nullptr);
 }
 
 void PreciseTimer::stop()
