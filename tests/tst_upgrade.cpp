@@ -361,6 +361,9 @@ void UpgradeTest::closingTheWindowStopsTheUpgrade()
     auto *bar = control<QProgressBar>(bench.window.get(), "progressBar");
     int writesAtClose = -1;
     QObject::connect(bar, &QProgressBar::valueChanged, bench.window.get(), [&](int value) {
+        // A camera button pressed meanwhile must not reach the bootloader.
+        if (value == kBlock)
+            bench.click("pushButtonLeft");
         if (value >= 2 * kBlock && writesAtClose < 0) {
             writesAtClose = bench.writes().size();
             bench.window->close();
@@ -374,6 +377,8 @@ void UpgradeTest::closingTheWindowStopsTheUpgrade()
     Wait::sleep(300);
     QCOMPARE(bench.writes().size(), writesAtClose);
     QCOMPARE(bench.boxes.seen(), QStringList());
+    QCOMPARE(bench.camera.find({{"result", "nack"}}), -1);
+    QCOMPARE(bench.camera.find({{"command", "ignored"}}), -1);
 }
 
 void UpgradeTest::singleSteps()
