@@ -11,6 +11,7 @@
 #include "serialwindow.h"
 #include "testenv.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -304,6 +305,8 @@ void UpgradeTest::badFileNeverReachesTheCamera_data()
     QTest::newRow("cut short") << truncated << "Hex File Error: " << fileError;
     QTest::newRow("missing file") << QByteArray() << "File Open Fail,Please restart."
                                   << QStringList();
+    QTest::newRow("bad checksum, in Chinese") << badChecksum << "Hex File Error: line 2"
+                                              << QStringList{"错误: 文件错误,请重试."};
 }
 
 void UpgradeTest::badFileNeverReachesTheCamera()
@@ -313,6 +316,8 @@ void UpgradeTest::badFileNeverReachesTheCamera()
     QFETCH(QStringList, boxes);
     Bench bench;
     QVERIFY(bench.start({}));
+    if (QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("Chinese")))
+        bench.window->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
     const QString path = bench.choose(firmware(64));
     // The file changes (or goes) between the choice and the upgrade.
     if (text.isEmpty())
