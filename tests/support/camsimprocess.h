@@ -1,16 +1,14 @@
 #ifndef QUILLON_CAMSIMPROCESS_H
 #define QUILLON_CAMSIMPROCESS_H
 
+#include "link/wait.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
-#include <QString>
 #include <QStringList>
 #include <QTest>
 
@@ -46,9 +44,8 @@ public:
     bool start(const QStringList &arguments)
     {
         process.start(QStringLiteral(QUILLON_CAMSIM_PATH), arguments);
-        if (!process.waitForStarted(kStartTimeoutMs))
-            return false;
-        return QTest::qWaitFor([this] { return !slavePath.isEmpty(); }, kStartTimeoutMs);
+        return process.waitForStarted(kStartTimeoutMs)
+               && QTest::qWaitFor([this] { return !slavePath.isEmpty(); }, kStartTimeoutMs);
     }
 
     bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
@@ -63,12 +60,8 @@ public:
     // none comes within the time.
     int waitFor(const QJsonObject &fields, int from = 0, int timeoutMs = kReplyTimeoutMs)
     {
-        int found = -1;
-        const bool seen = QTest::qWaitFor([&] {
-            found = find(fields, from);
-            return found >= 0;
-        }, timeoutMs);
-        return seen ? found : -1;
+        return QTest::qWaitFor([&] { return find(fields, from) >= 0; }, timeoutMs)
+                   ? find(fields, from) : -1;
     }
 
     int find(const QJsonObject &fields, int from = 0) const
@@ -96,40 +89,26 @@ public:
 private:
     void consume()
     {
-        pending.append(process.readAllStandardOutput());
-        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            if (!sawPath) {
-                sawPath = true;
-                slavePath = QString::fromLocal8Bit(line);
-                continue;
-            }
+        while (process.canReadLine()) {
+            const QByteArray line = process.readLine().chopped(1);
             const QJsonDocument document = QJsonDocument::fromJson(line);
-            if (document.isObject())
+            if (slavePath.isEmpty()) // the first line names the slave
+                slavePath = QString::fromLocal8Bit(line);
+            else if (document.isObject())
                 lines.append(document.object());
             else
                 unreadable.append(line);
         }
     }
-
-    QByteArray pending;
-    bool sawPath = false;
 };
 
 // A simulator and the window's end of the cable: a QSerialPort at its
-// defaults (9600 8N1) that keeps every chunk with the time it came.
+// defaults (9600 8N1) that gathers what comes back.
 struct CamsimBench
 {
-    struct Burst { qint64 atNs; QByteArray bytes; };
-
     CamsimBench()
     {
-        clock.start();
-        QObject::connect(&port, &QSerialPort::readyRead, [this] {
-            bursts.append({clock.nsecsElapsed(), port.readAll()});
-            received += bursts.constLast().bytes;
-        });
+        QObject::connect(&port, &QSerialPort::readyRead, [this] { received += port.readAll(); });
     }
 
     // Starts camsim and opens its slave, or `path` (a link to it).
@@ -141,32 +120,21 @@ struct CamsimBench
         return port.open(QIODevice::ReadWrite);
     }
 
-    // Runs the event loop until `count` bytes are in or the time is up.
-    bool waitForBytes(int count, int timeoutMs = kReplyTimeoutMs)
-    {
-        QSignalSpy arrivals(&port, &QSerialPort::readyRead);
-        const QDeadlineTimer deadline(timeoutMs);
-        while (received.size() < count && !deadline.hasExpired())
-            arrivals.wait(std::max(1, int(deadline.remainingTime())));
-        return received.size() >= count;
-    }
-
     // Sends `bytes`; returns what came back once `count` bytes are in (or
     // the time is up).
     QByteArray ask(const QByteArray &bytes, int count, int timeoutMs = kReplyTimeoutMs)
     {
         received.clear();
-        bursts.clear();
         port.write(bytes);
-        waitForBytes(count, timeoutMs);
+        const QDeadlineTimer deadline(timeoutMs);
+        while (received.size() < count && !deadline.hasExpired())
+            Wait::forSignal(&port, &QSerialPort::readyRead, std::max(1, int(deadline.remainingTime())));
         return received;
     }
 
     Camsim camera;
     QSerialPort port;
     QByteArray received;
-    QList<Burst> bursts;
-    QElapsedTimer clock;
 };
 
 #endif // QUILLON_CAMSIMPROCESS_H
