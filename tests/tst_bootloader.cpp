@@ -26,16 +26,15 @@ namespace {
 QString sendEntry(const QByteArray &bytes) { return QStringLiteral("send ") + QString::fromLatin1(bytes.toHex()); }
 
 // The camera's ROM bootloader behind the link: it tells the parts apart,
-// answers each with ACK unless a fault says otherwise, and logs every call
-// and every trace and progress report. receive() never waits: silence comes
-// back at once, and the test checks the bound the dialogue asked for instead.
+// answers each with ACK unless a fault says otherwise, and logs every call,
+// trace line and progress report. receive() never waits: silence comes back
+// at once, and the test checks the bound the dialogue asked for instead.
 class FakeDevice : public BootLink
 {
 public:
     Fault fault{Step::Sync, -1, {}};
     int stopAfter = -1;               // events before the link is told to stop (-1: never)
     QStringList events;               // calls, trace lines and progress, in order
-    QStringList reports;              // trace lines and progress only
     QList<std::optional<Step>> steps; // per send
     QList<int> bounds;                // per send: the bound of its first receive (-1: none)
 
@@ -77,7 +76,6 @@ public:
     }
     void pause(int ms) override { events.append(QStringLiteral("pause %1").arg(ms)); }
     bool aborted() const override { return stopAfter >= 0 && events.size() >= stopAfter; }
-    void report(const QString &entry) { events.append(entry); reports.append(entry); }
 
 private:
     QHash<int, int> sent; // parts sent, by step
@@ -99,8 +97,8 @@ Download::Outcome runAgainst(FakeDevice &device, const QByteArray &bytes)
     for (int i = 0; i < bytes.size(); ++i)
         image.place(0x08000000u + quint32(i), quint8(bytes.at(i)));
     Download::Observer observer;
-    observer.trace = [&](const QString &line) { device.report(QStringLiteral("trace ") + line); };
-    observer.progress = [&](int value) { device.report(QStringLiteral("progress %1").arg(value)); };
+    observer.trace = [&](const QString &line) { device.events.append(QStringLiteral("trace ") + line); };
+    observer.progress = [&](int value) { device.events.append(QStringLiteral("progress %1").arg(value)); };
     return Download::run(device, image, observer);
 }
 
@@ -161,60 +159,57 @@ void BootloaderTest::faults_data()
 {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<Download::End>("end");
-    QTest::addColumn<int>("reports"); // trace lines and progress reports of a whole run made
     QTest::addColumn<QString>("text");
 
     using E = Download::End;
-    const auto row = [](const char *name, Step step, int n, const char *reply, E end, int reports, const char *text) {
-        QTest::newRow(name) << Fault{step, n, QByteArray::fromHex(reply)} << end << reports << QString(text);
+    const auto row = [](const char *name, Step step, int n, const char *reply, E end, const char *text) {
+        QTest::newRow(name) << Fault{step, n, QByteArray::fromHex(reply)} << end << QString(text);
     };
 
-    row("NACK to 0x7F", Step::Sync, 0, "1f", E::NoSync, 0, "NACK to the sync byte 0x7F");
-    row("silence after 0x7F", Step::Sync, 0, "", E::NoSync, 0, "no answer to the sync byte 0x7F");
-    row("garbage, then ACK to 0x7F", Step::Sync, 0, "55aa0079", E::Success, 11, "");
+    // Noise around the answers, and each kind of part. A silent bootloader and
+    // a refused global erase meet the window through camsim (tst_upgrade).
+    row("NACK to 0x7F", Step::Sync, 0, "1f", E::NoSync, "NACK to the sync byte 0x7F");
+    row("garbage, then ACK to 0x7F", Step::Sync, 0, "55aa0079", E::Success, "");
     row("stray 0x00, then NACK to the erase command", Step::EraseCommand, 0, "001f", E::EraseCommandFailed,
-        1, "NACK to the Erase command");
-    row("NACK to the global erase", Step::GlobalErase, 0, "1f", E::EraseFailed, 2, "NACK to the global erase");
-    row("NACK to the first block's data", Step::WriteData, 0, "1f", E::BlockFailed, 6,
-        "NACK to the data of the block at 0x08000000");
-    row("NACK to the second block's command", Step::WriteCommand, 1, "1f", E::BlockFailed, 7,
+        "NACK to the Erase command");
+    row("NACK to the second block's command", Step::WriteCommand, 1, "1f", E::BlockFailed,
         "NACK to the Write Memory command of the block at 0x08000100");
-    row("silence after the third block's address", Step::WriteAddress, 2, "", E::BlockFailed, 8,
+    row("silence after the third block's address", Step::WriteAddress, 2, "", E::BlockFailed,
         "no answer to the address of the block at 0x08000200");
     row("garbage, then NACK to the final block's data", Step::WriteData, 3, "551f79", E::FinalBlockFailed,
-        9, "NACK to the data of the block at 0x08000300");
-    row("silence after the Go address does not matter", Step::GoAddress, 0, "", E::Success, 11, "");
+        "NACK to the data of the block at 0x08000300");
+    row("silence after the Go address does not matter", Step::GoAddress, 0, "", E::Success, "");
 }
 
 void BootloaderTest::faults()
 {
     QFETCH(Fault, fault);
     QFETCH(Download::End, end);
-    QFETCH(int, reports);
     QFETCH(QString, text);
 
     FakeDevice device;
     device.fault = fault;
     const Download::Outcome outcome = runAgainst(device, pattern(1000));
     QCOMPARE(outcome.end, end);
-    FakeDevice clean; // its reports are those wholeRun expects
-    runAgainst(clean, pattern(1000));
-    QCOMPARE(device.reports, clean.reports.mid(0, reports));
     const bool success = end == Download::End::Success;
     QCOMPARE(success ? QString() : outcome.failure.text(), text);
-    // A good run ends with Exit IAP; nothing goes out after a part that failed.
-    if (success)
-        QCOMPARE(device.events.last(), sendEntry(Stm32Boot::exitIapFrame()));
-    else
-        QVERIFY(device.steps.last() == outcome.failure.step && device.events.last().startsWith(QLatin1String("send ")));
+    // A run goes as a clean one (wholeRun) up to its end: a good end is the
+    // whole of it; a failed part is the last thing sent, with no trace or
+    // progress before its answer and nothing after.
+    FakeDevice clean;
+    runAgainst(clean, pattern(1000));
+    QCOMPARE(device.events, clean.events.mid(0, success ? -1 : device.events.size()));
+    const bool lastSent = device.events.last().startsWith(QLatin1String("send "));
+    QVERIFY(success || (device.steps.last() == outcome.failure.step && lastSent));
 }
 
 void BootloaderTest::stop_data()
 {
-    // Every point of a whole run: the link is told to stop after the n-th event.
+    // Every point of a whole run of one block (every block goes through the
+    // same code): the link is told to stop after the n-th event.
     QTest::addColumn<int>("after");
     FakeDevice device;
-    runAgainst(device, pattern(300));
+    runAgainst(device, pattern(100));
     for (int n = 0; n < device.events.size(); ++n)
         QTest::addRow("%d, after %s", n, n ? qPrintable(device.events.at(n - 1).left(24)) : "nothing") << n;
 }
@@ -225,33 +220,30 @@ void BootloaderTest::stop()
 
     FakeDevice device;
     device.stopAfter = after;
-    QCOMPARE(runAgainst(device, pattern(300)).end, Download::End::Aborted);
+    QCOMPARE(runAgainst(device, pattern(100)).end, Download::End::Aborted);
     QCOMPARE(device.events.size(), after); // nothing sent, set or reported once stopped
 }
 
 void BootloaderTest::getId_data()
 {
+    // The good answer, ACK 01 04 10 ACK, is camsim's (tst_upgrade).
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<Answer>("answer");
-    QTest::addColumn<int>("productId");
-
-    QTest::newRow("ACK 01 04 10 ACK") << QByteArray::fromHex("7901041079") << Answer::Ack << 0x0410;
-    QTest::newRow("cut short after the count") << QByteArray::fromHex("7901") << Answer::Timeout << 0;
-    QTest::newRow("NACK instead of the closing ACK") << QByteArray::fromHex("790104101f") << Answer::Nack << 0;
+    QTest::newRow("cut short after the count") << QByteArray::fromHex("7901") << Answer::Timeout;
+    QTest::newRow("NACK instead of the closing ACK") << QByteArray::fromHex("790104101f") << Answer::Nack;
 }
 
 void BootloaderTest::getId()
 {
     QFETCH(QByteArray, reply);
     QFETCH(Answer, answer);
-    QFETCH(int, productId);
 
     FakeDevice device;
     device.fault = {Step::GetId, 0, reply};
     quint16 id = 0;
     QCOMPARE(Stm32Boot::Dialogue(device).getId(&id).answer, answer);
     QCOMPARE(device.events, QStringList{"send 02fd"});
-    QCOMPARE(int(id), productId);
+    QCOMPARE(id, quint16(0)); // no half-read ID
 }
 
 QTEST_GUILESS_MAIN(BootloaderTest)
