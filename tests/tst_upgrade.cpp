@@ -25,12 +25,16 @@ namespace {
 constexpr quint32 kFlashStart = 0x08000000;
 constexpr int kBlock = 256;
 
-// Firmware of n bytes that no two blocks share.
+// Firmware of n pseudo-random bytes: no block repeats another, and none
+// XORs to zero (which would hide a checksum that leaves the data out).
 QByteArray firmware(int n)
 {
     QByteArray bytes(n, '\0');
-    for (int i = 0; i < n; ++i)
-        bytes[i] = char((i * 7 + i / kBlock) & 0xFF);
+    quint32 state = 1;
+    for (char &byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = char(state >> 16);
+    }
     return bytes;
 }
 
