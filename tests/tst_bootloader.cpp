@@ -3,6 +3,8 @@
 
 #include "isp/download.h"
 
+#include "testenv.h"
+
 #include <QtTest>
 
 using Stm32Boot::Answer;
@@ -82,19 +84,6 @@ private:
     QByteArray pending;
 };
 
-QByteArray pattern(int size)
-{
-    // Pseudo-random: a block whose bytes XOR to zero would hide a data
-    // checksum that leaves the data out.
-    QByteArray bytes(size, '\0');
-    quint32 state = 1;
-    for (char &byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = char(state >> 16);
-    }
-    return bytes;
-}
-
 // A whole download of `bytes` from 0x08000000.
 Download::Outcome runAgainst(FakeDevice &device, const QByteArray &bytes)
 {
@@ -130,7 +119,7 @@ void BootloaderTest::wholeRun()
     // their XOR; 0xFF (N-1), the data and 0xFF XOR the data. Each trace line
     // and progress report comes once the device has acknowledged. (The block
     // of 0xFF after whole blocks is the image's: tst_hexfile, tst_upgrade.)
-    const QByteArray bytes = pattern(1000);
+    const QByteArray bytes = TestEnv::firmware(1000);
     QStringList expected{"configure 9600 none", "send 8902076358ff", "pause 1030", "configure 57600 even",
                          "pause 20", "send 7f", "trace Enter IAP Success", "send 43bc", "trace Erase Command Success",
                          "send ff00", "trace Erase All Start", "trace Just a few seconds, please.",
@@ -194,7 +183,7 @@ void BootloaderTest::faults()
 
     FakeDevice device;
     device.fault = fault;
-    const Download::Outcome outcome = runAgainst(device, pattern(1000));
+    const Download::Outcome outcome = runAgainst(device, TestEnv::firmware(1000));
     QCOMPARE(outcome.end, end);
     const bool success = end == Download::End::Success;
     QCOMPARE(success ? QString() : outcome.failure.text(), text);
@@ -202,7 +191,7 @@ void BootloaderTest::faults()
     // whole of it; a failed part is the last thing sent, with no trace or
     // progress before its answer and nothing after.
     FakeDevice clean;
-    runAgainst(clean, pattern(1000));
+    runAgainst(clean, TestEnv::firmware(1000));
     QCOMPARE(device.events, clean.events.mid(0, success ? -1 : device.events.size()));
     const bool lastSent = device.events.last().startsWith(QLatin1String("send "));
     QVERIFY(success || (device.steps.last() == outcome.failure.step && lastSent));
@@ -214,7 +203,7 @@ void BootloaderTest::stop_data()
     // same code): the link is told to stop after the n-th event.
     QTest::addColumn<int>("after");
     FakeDevice device;
-    runAgainst(device, pattern(100));
+    runAgainst(device, TestEnv::firmware(100));
     for (int n = 0; n < device.events.size(); ++n)
         QTest::addRow("%d, after %s", n, n ? qPrintable(device.events.at(n - 1).left(24)) : "nothing") << n;
 }
@@ -225,7 +214,7 @@ void BootloaderTest::stop()
 
     FakeDevice device;
     device.stopAfter = after;
-    QCOMPARE(runAgainst(device, pattern(100)).end, Download::End::Aborted);
+    QCOMPARE(runAgainst(device, TestEnv::firmware(100)).end, Download::End::Aborted);
     QCOMPARE(device.events.size(), after); // nothing sent, set or reported once stopped
 }
 

@@ -19,24 +19,12 @@
 #include <QtTest>
 
 using TestEnv::control;
+using TestEnv::firmware;
 
 namespace {
 
 constexpr quint32 kFlashStart = 0x08000000;
 constexpr int kBlock = 256;
-
-// Firmware of n pseudo-random bytes: no block repeats another, and none
-// XORs to zero (which would hide a checksum that leaves the data out).
-QByteArray firmware(int n)
-{
-    QByteArray bytes(n, '\0');
-    quint32 state = 1;
-    for (char &byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = char(state >> 16);
-    }
-    return bytes;
-}
 
 void writeFile(const QString &path, const QByteArray &text)
 {
