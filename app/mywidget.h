@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QPoint>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -136,6 +137,22 @@ private slots:
     void on_btn_cfg_clicked();
     void rx_udp();
 
+    // Factory service: serial number, logo, communication test, software
+    // version and the free command line.
+    void on_radioButton15Bit_clicked();
+    void on_radioButton12Bit_clicked();
+    void on_radioButtonRM410_clicked();
+    void on_radioButtonVN620_clicked();
+    void on_pushButtonAdd_clicked();
+    void on_pushButtonMinus_clicked();
+    void on_pushButtonSetSN_clicked();
+    void on_pushButtonReadSN_clicked();
+    void on_pushButton_3_clicked();
+    void on_pushButtonComm_clicked();
+    void on_pushButtonReadSW_clicked();
+    void on_pushButton_clicked();
+    void on_comboBoxSend_highlighted(int index);
+
 private:
     friend class MyWidgetTestAccess;
 
@@ -161,6 +178,10 @@ private:
     // Read SN: the next reply, if it comes within kSerialNumberReplyMs, is
     // decoded as the camera's serial number.
     void expectSerialNumberReply();
+    // Waits for the answer to an inquiry just written: the first reply after
+    // it that is more than a confirmation of an earlier command, as
+    // hexadecimal text; nothing when none comes within timeoutMs.
+    std::optional<QByteArray> awaitAnswer(int timeoutMs);
     void appendTrace(const QString &line);
 
     // The firmware upgrade.
@@ -175,6 +196,19 @@ private:
     void sendFrame(const QByteArray &frame);
     void sendCommand(CameraFrames::Command command);
     void queryPosition(CameraFrames::Command inquiry, QLineEdit *result);
+
+    // Factory service. Its frames go to the serial line only, and only in
+    // VISCA; under Pelco they are left out but their pauses are kept.
+    bool viscaSelected() const;
+    quint8 serviceHeader() const;
+    // Writes a frame if the line is free for it; true when it went out.
+    bool writeServiceFrame(const QByteArray &frame);
+    // Writes frames that the firmware stores one by one, a pause before each.
+    void writeServiceFrames(const QList<QByteArray> &frames);
+    // Writes an inquiry and waits for its answer (see awaitAnswer).
+    std::optional<QByteArray> askOnServiceLine(const QByteArray &frame);
+    // Tells the user when the serial number has not the chosen length.
+    bool serialNumberLengthOk();
 
     Ui_MyWidget *ui;
     QSerialPort *serialPort = nullptr;

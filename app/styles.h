@@ -10,6 +10,8 @@ namespace Styles {
 inline const QString kLinkUp = QStringLiteral("background-color:rgb(0,255,0)");
 inline const QString kLinkDown = QStringLiteral("background-color:yellow");
 inline const QString kCommUntested = QStringLiteral("background: gray");
+inline const QString kCommPassed = QStringLiteral("background: green");
+inline const QString kCommFailed = QStringLiteral("background: red");
 
 } // namespace Styles
 

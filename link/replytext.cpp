@@ -15,7 +15,31 @@ char byteAt(const QByteArray &replyHex, int at)
     return ok ? static_cast<char>(value) : '\0';
 }
 
+// z0 4y FF or z0 5y FF, z the camera's address plus 8, y a socket (not 0:
+// y0 50 is the start of an inquiry's answer).
+bool isCommandReply(const QByteArray &replyHex, int at)
+{
+    constexpr int kPacketBytes = 3;
+    if (replyHex.size() < at + kPacketBytes * kDigitsPerByte)
+        return false;
+    const quint8 header = quint8(byteAt(replyHex, at));
+    const quint8 kind = quint8(byteAt(replyHex, at + kDigitsPerByte));
+    const quint8 end = quint8(byteAt(replyHex, at + 2 * kDigitsPerByte));
+    const bool fromCamera = (header & 0x8F) == 0x80;
+    const bool acknowledgeOrCompletion = (kind & 0xF0) == 0x40 || (kind & 0xF0) == 0x50;
+    return fromCamera && acknowledgeOrCompletion && (kind & 0x0F) != 0 && end == 0xFF;
+}
+
 } // namespace
+
+QByteArray withoutCommandReplies(const QByteArray &replyHex)
+{
+    constexpr int kPacketDigits = 3 * kDigitsPerByte;
+    int at = 0;
+    while (isCommandReply(replyHex, at))
+        at += kPacketDigits;
+    return replyHex.mid(at);
+}
 
 QByteArray fromBytes(const QByteArray &bytes)
 {

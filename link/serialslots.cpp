@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSerialPort>
@@ -244,10 +245,33 @@ void MyWidget::onReplyBatch(const QByteArray &batch)
 
     if (!snReadPending)
         return;
+    // The camera may still be confirming the serial-number writes: that is
+    // no answer to the read.
+    const QByteArray answer = ReplyText::withoutCommandReplies(replyHex);
+    if (answer.isEmpty())
+        return;
     snReadPending = false;
     snReadExpiry->stop();
-    if (const auto number = ReplyText::serialNumber(replyHex, snLength))
+    if (const auto number = ReplyText::serialNumber(answer, snLength))
         ui->lineEditSN->setText(*number);
+}
+
+std::optional<QByteArray> MyWidget::awaitAnswer(int timeoutMs)
+{
+    // Only a reply that completed after the inquiry went out answers it: an
+    // older one, or none, is no answer. Late confirmations of earlier
+    // commands are passed over while the time lasts.
+    const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
+    if (!receiver->waitForFreshBatch(timeoutMs))
+        return std::nullopt;
+    for (;;) {
+        const QByteArray answer = ReplyText::withoutCommandReplies(replyHex);
+        if (!answer.isEmpty())
+            return answer;
+        const int left = int(deadline.remainingTime());
+        if (left <= 0 || !Wait::forSignal(receiver, &ReplyReceiver::batchReady, left))
+            return std::nullopt;
+    }
 }
 
 void MyWidget::expectSerialNumberReply()

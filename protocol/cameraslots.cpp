@@ -5,7 +5,6 @@
 
 #include "mywidget.h"
 
-#include "link/replyreceiver.h"
 #include "protocol/cameraframes.h"
 #include "protocol/positionreply.h"
 #include "ui_mywidget.h"
@@ -93,10 +92,10 @@ void MyWidget::queryPosition(Command inquiry, QLineEdit *result)
     // Only the serial line brings answers back, and only a reply that came
     // after this inquiry went out tells the position: an older reply, or
     // none, leaves the field empty.
-    const bool askedOnLine = serialOpen && !frame.isEmpty();
+    const bool askedOnLine = serialOpen && !frame.isEmpty() && !bootLink;
     sendFrame(frame);
-    const bool answered = askedOnLine && receiver->waitForFreshBatch(kPositionReplyTimeoutMs);
-    result->setText(answered ? PositionReply::digits(replyHex) : QString());
+    const auto answer = askedOnLine ? awaitAnswer(kPositionReplyTimeoutMs) : std::nullopt;
+    result->setText(answer ? PositionReply::digits(*answer) : QString());
 }
 
 // Pan/tilt: each direction moves while its button is held.
