@@ -1,8 +1,7 @@
 // The factory service panel through the window: the serial-number length
-// check and counter, the exact service frames on the line in each protocol,
-// fresh and stale answers to the inquiries, the free command line on the
-// line and over UDP, the canned commands' tips, and the whole panel against
-// camsim, answering and silent.
+// check and counter, the service frames on the line in each protocol, which
+// answers count for the inquiries, the free command line on the line and over
+// UDP, the canned commands' tips, and the whole panel against camsim.
 //
 // The serial-number group and "Set Logo" are locked on the form (the factory
 // unlocks them on its own benches), so those slots are called by name, the
@@ -28,25 +27,103 @@ using TestEnv::control;
 namespace {
 
 constexpr int kPelcoD = 0, kPelcoP = 1, kVisca = 2; // the items of the protocol box
-constexpr int kServiceGapMs = 12;
+const QString kGreen = QStringLiteral("background: green"), kRed = QStringLiteral("background: red");
 
-// When the camera's answer comes: after the request, already on its way
-// before it, or after the late completion of an earlier command.
-enum AnswerTime { Fresh, Stale, AfterLateCompletion };
-
-bool invoke(MyWidget &w, const QByteArray &slot)
+bool invoke(MyWidget &w, const char *slot)
 {
-    return QMetaObject::invokeMethod(&w, slot.constData(), Qt::DirectConnection);
+    return !*slot || QMetaObject::invokeMethod(&w, slot, Qt::DirectConnection);
 }
 
-QLineEdit *edit(MyWidget &w, const char *name)
-{
-    return control<QLineEdit>(&w, name);
-}
+QLineEdit *edit(MyWidget &w, const char *name) { return control<QLineEdit>(&w, name); }
 
-QString commStyle(MyWidget &w)
+// A command of the panel at address 2: the serial number in the field, the
+// slot called before (a length or model choice) and the command's slot; what
+// the user is told, the number after it, the bytes on the line and how many
+// 12 ms pauses it takes (kept under every protocol).
+struct Command
 {
-    return control<QPushButton>(&w, "pushButtonComm")->styleSheet();
+    const char *name;
+    int protocol;
+    const char *number, *setup, *slot, *box, *after, *wire;
+    int pauses;
+};
+const char *const kTip12 = "Tip: The serial number is less than 12 bits";
+const char *const kTip15 = "Tip: The serial number is less than 15 bits";
+const char *const kSetSn = "on_pushButtonSetSN_clicked";
+const char *const kSetLogo = "on_pushButton_3_clicked"; // logo "Z!"
+const Command kCommands[] = {
+    // At start-up "15 Bits" is shown checked, yet 12 characters are meant.
+    {"start-up, 15 characters", kVisca, "Q217MXTA0001234", "", kSetSn, kTip12, "Q217MXTA0001234", "", 0},
+    {"start-up, 11 characters, +", kVisca, "Q217MXTA001", "", "on_pushButtonAdd_clicked", kTip12,
+     "Q217MXTA001", "", 0},
+    {"15 Bits, 12 characters, -", kVisca, "Q217MXTA0001", "on_radioButton15Bit_clicked",
+     "on_pushButtonMinus_clicked", kTip15, "Q217MXTA0001", "", 0},
+    {"12 Bits cuts 15 characters, then +", kVisca, "Q217MXTA0001234", "on_radioButton12Bit_clicked",
+     "on_pushButtonAdd_clicked", "", "Q217MXTA0002", "", 0},
+    {"15 Bits, + wraps the last three", kVisca, "Q217MXTA0000999", "on_radioButton15Bit_clicked",
+     "on_pushButtonAdd_clicked", "", "Q217MXTA0000000", "", 0},
+    {"-, zero-padded", kVisca, "Q217MXTA1000", "", "on_pushButtonMinus_clicked", "", "Q217MXTA0999", "", 0},
+    {"Set SN", kVisca, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001",
+     "82010661c0935132ff82010661c1933137ff82010661c2934d58ff"
+     "82010661c3935441ff82010661c4933030ff82010661c5933031ff", 6},
+    {"Set SN, Pelco-D", kPelcoD, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001", "", 6},
+    {"Set SN of 15, Pelco-P", kPelcoP, "Q217MXTA0001234", "on_radioButton15Bit_clicked", kSetSn, "",
+     "Q217MXTA0001234", "", 8},
+    {"Set Logo, VN620", kVisca, "", "", kSetLogo, "", "",
+     "82010661d0875a21ff82010661d1870000ff82010661d2870000ff82010661d3870000ff", 4},
+    {"Set Logo, RM410, Pelco-D", kPelcoD, "", "on_radioButtonRM410_clicked", kSetLogo, "", "", "", 8},
+    // Under Pelco an inquiry goes nowhere: no answer is awaited, the test fails.
+    {"Read SN, Pelco-P", kPelcoP, "", "", "on_pushButtonReadSN_clicked", "", "", "", 0},
+    {"Communication, Pelco-D", kPelcoD, "", "", "on_pushButtonComm_clicked", "", "", "", 0},
+};
+
+// An inquiry and the camera's answer to it. The answer may come after the
+// request, be on its way before it (stale), or come behind the late
+// completion of an earlier command.
+enum When { Fresh, Stale, AfterLateCompletion };
+struct Inquiry
+{
+    const char *name, *slot, *shownIn, *answer; // answer in hexadecimal
+    When when;
+    const char *shown;
+};
+const char *const kComm = "on_pushButtonComm_clicked";
+const char *const kReadSw = "on_pushButtonReadSW_clicked";
+const char *const kReadSn = "on_pushButtonReadSN_clicked";
+const char *const kCommAnswer = "905000200511010002ff";
+const char *const kSnAnswer = "9050514437373030303031323334ff"; // QD7700001234
+const Inquiry kInquiries[] = {
+    {"comm, answered", kComm, "pushButtonComm", kCommAnswer, Fresh, "background: green"},
+    {"comm, stale answer", kComm, "pushButtonComm", kCommAnswer, Stale, "background: red"},
+    {"comm, after a late completion", kComm, "pushButtonComm", kCommAnswer, AfterLateCompletion,
+     "background: green"},
+    {"comm, behind confirmations in one reply", kComm, "pushButtonComm", "9041ff9051ff905000200511010002ff",
+     Fresh, "background: green"},
+    {"comm, error answer", kComm, "pushButtonComm", "906002ff", Fresh, "background: red"},
+    {"comm, no answer", kComm, "pushButtonComm", "", Fresh, "background: red"},
+    {"version a5", kReadSw, "lineEditSW", "905000a5ff", Fresh, "10100101"},
+    {"version 12, after a late completion", kReadSw, "lineEditSW", "90500012ff", AfterLateCompletion,
+     "01001000"},
+    {"version, stale answer", kReadSw, "lineEditSW", "90500012ff", Stale, ""},
+    {"version, three bytes", kReadSw, "lineEditSW", "9050ff", Fresh, ""},
+    {"version, no answer", kReadSw, "lineEditSW", "", Fresh, ""},
+    {"serial number", kReadSn, "lineEditSN", kSnAnswer, Fresh, "QD7700001234"},
+    {"serial number, after a late completion", kReadSn, "lineEditSN", kSnAnswer, AfterLateCompletion,
+     "QD7700001234"},
+    {"serial number, stale answer", kReadSn, "lineEditSN", kSnAnswer, Stale, "OLD"},
+    {"serial number, no FF", kReadSn, "lineEditSN", "9050514437373030303031323334", Fresh, "OLD"},
+    {"serial number, no answer", kReadSn, "lineEditSN", "", Fresh, "OLD"},
+    // The position inquiries wait for their answers the same way.
+    {"zoom position, after a late completion", "on_pushButtonGetZPos_clicked", "lineEditZPos",
+     "9050010a0304ff", AfterLateCompletion, "1a34"},
+};
+
+template <typename Row, std::size_t N>
+void addRows(const Row (&rows)[N])
+{
+    QTest::addColumn<int>("row");
+    for (std::size_t i = 0; i < N; ++i)
+        QTest::newRow(rows[i].name) << int(i);
 }
 
 } // namespace
@@ -59,12 +136,10 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void lengthCheckAndCounter_data();
-    void lengthCheckAndCounter();
-    void framesOnTheLine_data();
-    void framesOnTheLine();
-    void onlyFreshAnswersCount_data();
-    void onlyFreshAnswersCount();
+    void panelCommands_data() { addRows(kCommands); }
+    void panelCommands();
+    void onlyAnswersToTheRequestCount_data() { addRows(kInquiries); }
+    void onlyAnswersToTheRequestCount();
     void commandLine_data();
     void commandLine();
     void cannedCommandTips();
@@ -77,7 +152,6 @@ private:
     // happens after its start.
     MyWidget &w() { return s->window(); }
     QByteArray wireSinceStart() const { return s->device().received().mid(wireAtStart).toHex(); }
-    QStringList boxesSinceStart() const { return s->boxesSeen().mid(boxesAtStart); }
 
     std::unique_ptr<SerialWindow> s;
     int wireAtStart = 0;
@@ -114,207 +188,66 @@ void ServiceWindowTest::cleanup()
         QTRY_VERIFY(!MyWidgetTestAccess::snReadPending(w()));
 }
 
-void ServiceWindowTest::lengthCheckAndCounter_data()
+void ServiceWindowTest::panelCommands()
 {
-    QTest::addColumn<QByteArray>("mode"); // the length slot called first, if any
-    QTest::addColumn<QString>("number");
-    QTest::addColumn<QByteArray>("slot");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("after");
-    const QString tip12 = QStringLiteral("Tip: The serial number is less than 12 bits");
-    const QString tip15 = QStringLiteral("Tip: The serial number is less than 15 bits");
-    // At start-up "15 Bits" is shown checked, yet 12 characters are meant.
-    QTest::newRow("start-up, 15 characters, Set SN")
-        << QByteArray() << "Q217MXTA0001234" << QByteArray("on_pushButtonSetSN_clicked")
-        << tip12 << "Q217MXTA0001234";
-    QTest::newRow("start-up, 11 characters, +")
-        << QByteArray() << "Q217MXTA001" << QByteArray("on_pushButtonAdd_clicked") << tip12
-        << "Q217MXTA001";
-    QTest::newRow("15 Bits, 12 characters, -")
-        << QByteArray("on_radioButton15Bit_clicked") << "Q217MXTA0001"
-        << QByteArray("on_pushButtonMinus_clicked") << tip15 << "Q217MXTA0001";
-    QTest::newRow("12 Bits cuts 15 characters to 12, then +")
-        << QByteArray("on_radioButton12Bit_clicked") << "Q217MXTA0001234"
-        << QByteArray("on_pushButtonAdd_clicked") << QString() << "Q217MXTA0002";
-    QTest::newRow("15 Bits, + wraps the last three")
-        << QByteArray("on_radioButton15Bit_clicked") << "Q217MXTA0000999"
-        << QByteArray("on_pushButtonAdd_clicked") << QString() << "Q217MXTA0000000";
-    QTest::newRow("start-up, - zero-pads")
-        << QByteArray() << "Q217MXTA1000" << QByteArray("on_pushButtonMinus_clicked")
-        << QString() << "Q217MXTA0999";
-}
-
-void ServiceWindowTest::lengthCheckAndCounter()
-{
-    QFETCH(QByteArray, mode);
-    QFETCH(QString, number);
-    QFETCH(QByteArray, slot);
-    QFETCH(QString, box);
-    QFETCH(QString, after);
-    edit(w(), "lineEditSN")->setText(number);
-    if (!mode.isEmpty())
-        QVERIFY(invoke(w(), mode));
-    QVERIFY(invoke(w(), slot));
-
-    QCOMPARE(boxesSinceStart(), box.isEmpty() ? QStringList() : QStringList{box});
-    QCOMPARE(edit(w(), "lineEditSN")->text(), after);
-    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), after);
-    Wait::sleep(30);
-    QCOMPARE(wireSinceStart(), QByteArray()); // a refused number never reaches the camera
-}
-
-void ServiceWindowTest::framesOnTheLine_data()
-{
-    QTest::addColumn<int>("protocol");
-    QTest::addColumn<QByteArrayList>("setup"); // slots called before
-    QTest::addColumn<QByteArray>("slot");
-    QTest::addColumn<QByteArray>("wire"); // hexadecimal
-    QTest::addColumn<int>("pauses");     // of 12 ms, kept under every protocol
-    const QByteArray setSn("on_pushButtonSetSN_clicked"), setLogo("on_pushButton_3_clicked");
-    const QByteArrayList mode15{"on_radioButton15Bit_clicked"};
-    const QByteArrayList rm410{"on_radioButtonRM410_clicked"};
-    QTest::newRow("Set SN, 12") << kVisca << QByteArrayList() << setSn
-                                << QByteArray("82010661c0935132ff82010661c1933137ff"
-                                              "82010661c2934d58ff82010661c3935441ff"
-                                              "82010661c4933030ff82010661c5933031ff") << 6;
-    QTest::newRow("Set SN, 12, Pelco-D") << kPelcoD << QByteArrayList() << setSn << QByteArray() << 6;
-    QTest::newRow("Set SN, 15, Pelco-P") << kPelcoP << mode15 << setSn << QByteArray() << 8;
-    QTest::newRow("Set Logo, VN620")
-        << kVisca << QByteArrayList() << setLogo
-        << QByteArray("82010661d0875a21ff82010661d1870000ff82010661d2870000ff82010661d3870000ff")
-        << 4;
-    QTest::newRow("Set Logo, RM410, Pelco-D") << kPelcoD << rm410 << setLogo << QByteArray() << 8;
-    QTest::newRow("Read SN") << kVisca << QByteArrayList() << QByteArray("on_pushButtonReadSN_clicked")
-                             << QByteArray("82096c3eff") << 0;
-    QTest::newRow("Read SN, Pelco-P") << kPelcoP << QByteArrayList()
-                                      << QByteArray("on_pushButtonReadSN_clicked") << QByteArray() << 0;
-    QTest::newRow("Communication") << kVisca << QByteArrayList()
-                                   << QByteArray("on_pushButtonComm_clicked") << QByteArray("82090002ff") << 0;
-    QTest::newRow("Communication, Pelco-D") << kPelcoD << QByteArrayList()
-                                            << QByteArray("on_pushButtonComm_clicked") << QByteArray() << 0;
-    QTest::newRow("Read SW") << kVisca << QByteArrayList() << QByteArray("on_pushButtonReadSW_clicked")
-                             << QByteArray("8201064555ff") << 0;
-}
-
-void ServiceWindowTest::framesOnTheLine()
-{
-    QFETCH(int, protocol);
-    QFETCH(QByteArrayList, setup);
-    QFETCH(QByteArray, slot);
-    QFETCH(QByteArray, wire);
-    QFETCH(int, pauses);
-    MyWidget &w = this->w();
-    control<QComboBox>(&w, "comboBoxProtocol")->setCurrentIndex(protocol);
-    edit(w, "lineEditSN")->setText(QStringLiteral("Q217MXTA0001"));
-    // More than the logo field holds: it keeps 7 (VN620) or 15 (RM410).
-    edit(w, "lineEditLogo")->setText(QStringLiteral("Z!"));
-    for (const QByteArray &call : setup)
-        QVERIFY(invoke(w, call));
-    if (setup.contains("on_radioButton15Bit_clicked"))
-        edit(w, "lineEditSN")->setText(QStringLiteral("Q217MXTA0001234"));
+    QFETCH(int, row);
+    const Command &c = kCommands[row];
+    control<QComboBox>(&w(), "comboBoxProtocol")->setCurrentIndex(c.protocol);
+    edit(w(), "lineEditSN")->setText(QString::fromLatin1(c.number));
+    edit(w(), "lineEditLogo")->setText(QStringLiteral("Z!"));
+    QVERIFY(invoke(w(), c.setup));
 
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(invoke(w, slot));
-    QVERIFY(clock.elapsed() >= pauses * kServiceGapMs);
-    if (!wire.isEmpty())
-        QVERIFY(s->device().waitForReceived(wireAtStart + int(wire.size() / 2), kReplyTimeoutMs));
+    QVERIFY(invoke(w(), c.slot));
+    QVERIFY(clock.elapsed() >= c.pauses * 12);
+    const QByteArray wire(c.wire);
+    QVERIFY(s->device().waitForReceived(wireAtStart + int(wire.size() / 2), kReplyTimeoutMs));
     Wait::sleep(30);
-    QCOMPARE(wireSinceStart(), wire);
-    QVERIFY(boxesSinceStart().isEmpty());
-    // A request that never went out waits for no answer, and under Pelco the
-    // test fails at once.
-    if (wire.isEmpty())
-        QVERIFY(!MyWidgetTestAccess::snReadPending(w));
-    if (slot == "on_pushButtonComm_clicked")
-        QCOMPARE(commStyle(w), QStringLiteral("background: red"));
+    QCOMPARE(wireSinceStart(), wire); // a refused number never reaches the camera
+    QCOMPARE(s->boxesSeen().mid(boxesAtStart), *c.box ? QStringList{c.box} : QStringList());
+    QCOMPARE(edit(w(), "lineEditSN")->text(), QString::fromLatin1(c.after));
+    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), QString::fromLatin1(c.after));
+    QVERIFY(!MyWidgetTestAccess::snReadPending(w()));
+    if (QByteArray(c.slot) == kComm)
+        QCOMPARE(control<QPushButton>(&w(), "pushButtonComm")->styleSheet(), kRed);
 }
 
-void ServiceWindowTest::onlyFreshAnswersCount_data()
+void ServiceWindowTest::onlyAnswersToTheRequestCount()
 {
-    QTest::addColumn<QByteArray>("slot");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("when");
-    QTest::addColumn<QString>("shown");
-    const QByteArray comm("on_pushButtonComm_clicked"), sw("on_pushButtonReadSW_clicked"),
-        sn("on_pushButtonReadSN_clicked"), zoom("on_pushButtonGetZPos_clicked");
-    const QByteArray commAnswer = QByteArray::fromHex("905000200511010002ff");
-    const QByteArray snAnswer = QByteArray::fromHex("9050") + "QD7700001234" + '\xff';
-    const QString green = QStringLiteral("background: green"), red = QStringLiteral("background: red");
-    QTest::newRow("comm, answered") << comm << commAnswer << int(Fresh) << green;
-    QTest::newRow("comm, stale answer") << comm << commAnswer << int(Stale) << red;
-    QTest::newRow("comm, after a late completion") << comm << commAnswer << int(AfterLateCompletion) << green;
-    QTest::newRow("comm, completion and answer in one reply")
-        << comm << QByteArray::fromHex("9041ff9051ff") + commAnswer << int(Fresh) << green;
-    QTest::newRow("comm, error answer") << comm << QByteArray::fromHex("906002ff") << int(Fresh) << red;
-    QTest::newRow("comm, no answer") << comm << QByteArray() << int(Fresh) << red;
-    QTest::newRow("version a5") << sw << QByteArray::fromHex("905000a5ff") << int(Fresh) << "10100101";
-    QTest::newRow("version 12, after a late completion")
-        << sw << QByteArray::fromHex("90500012ff") << int(AfterLateCompletion) << "01001000";
-    QTest::newRow("version, stale answer") << sw << QByteArray::fromHex("90500012ff") << int(Stale) << "";
-    QTest::newRow("version, three bytes") << sw << QByteArray::fromHex("9050ff") << int(Fresh) << "";
-    QTest::newRow("version, no answer") << sw << QByteArray() << int(Fresh) << "";
-    QTest::newRow("serial number") << sn << snAnswer << int(Fresh) << "QD7700001234";
-    QTest::newRow("serial number, after a late completion")
-        << sn << snAnswer << int(AfterLateCompletion) << "QD7700001234";
-    QTest::newRow("serial number, stale answer") << sn << snAnswer << int(Stale) << "OLD";
-    QTest::newRow("serial number, no FF") << sn << snAnswer.chopped(1) << int(Fresh) << "OLD";
-    QTest::newRow("serial number, no answer") << sn << QByteArray() << int(Fresh) << "OLD";
-    // The position inquiries wait for their answers the same way.
-    QTest::newRow("zoom position, after a late completion")
-        << zoom << QByteArray::fromHex("9050010a0304ff") << int(AfterLateCompletion) << "1a34";
-}
-
-void ServiceWindowTest::onlyFreshAnswersCount()
-{
-    QFETCH(QByteArray, slot);
-    QFETCH(QByteArray, answer);
-    QFETCH(int, when);
-    QFETCH(QString, shown);
-    MyWidget &w = this->w();
+    QFETCH(int, row);
+    const Inquiry &q = kInquiries[row];
+    const QByteArray answer = QByteArray::fromHex(q.answer);
     PtyDevice &device = s->device();
-    edit(w, "lineEditSN")->setText(QStringLiteral("OLD"));
-    edit(w, "lineEditZPos")->setText(QStringLiteral("0"));
-    // A good answer from an earlier inquiry is the last reply the window has.
-    device.write(slot == "on_pushButtonReadSN_clicked" ? QByteArray::fromHex("905000a5ff")
-                                                        : QByteArray::fromHex("905000200511010002ff"));
+    edit(w(), "lineEditSN")->setText(QStringLiteral("OLD"));
+    edit(w(), "lineEditZPos")->setText(QStringLiteral("0"));
+    // A good answer to an earlier inquiry is the last reply the window has.
+    device.write(QByteArray::fromHex(QByteArray(q.slot) == kReadSn ? "905000a5ff" : kCommAnswer));
     QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1);
 
-    // The camera's side: the answer, possibly behind the completion of an
-    // earlier command that comes just after the request.
-    const QByteArray lateCompletion = QByteArray::fromHex("9051ff");
     QMetaObject::Connection answering;
-    if (when == Stale) {
+    if (q.when == Stale) {
         device.write(answer); // still in the driver when the request goes out
     } else if (!answer.isEmpty()) {
-        answering = QObject::connect(&device, &PtyDevice::bytesReceived, &device,
-                                     [&device, answer, when, lateCompletion] {
-            if (when == AfterLateCompletion) {
-                device.write(lateCompletion);
-                QTimer::singleShot(30, &device, [&device, answer] { device.write(answer); });
-            } else {
-                device.write(answer);
-            }
+        const When when = q.when;
+        answering = QObject::connect(&device, &PtyDevice::bytesReceived, &device, [&device, answer, when] {
+            if (when == Fresh)
+                return device.write(answer);
+            device.write(QByteArray::fromHex("9051ff"));
+            QTimer::singleShot(30, &device, [&device, answer] { device.write(answer); });
         });
     }
-    QVERIFY(invoke(w, slot));
+    QVERIFY(invoke(w(), q.slot));
     QVERIFY(device.waitForReceived(wireAtStart + 1, kReplyTimeoutMs));
-    const int replies = (answer.isEmpty() ? 0 : 1) + (when == AfterLateCompletion ? 1 : 0);
+    const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion ? 1 : 0);
     QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1 + replies);
     Wait::sleep(50); // whatever else might change, has
     QObject::disconnect(answering);
 
-    QString result;
-    if (slot == "on_pushButtonComm_clicked")
-        result = commStyle(w);
-    else if (slot == "on_pushButtonReadSW_clicked")
-        result = edit(w, "lineEditSW")->text();
-    else if (slot == "on_pushButtonReadSN_clicked")
-        result = edit(w, "lineEditSN")->text();
-    else
-        result = edit(w, "lineEditZPos")->text();
-    QCOMPARE(result, shown);
-    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w, "lineEditSN")->text());
+    auto *field = w().findChild<QWidget *>(QLatin1String(q.shownIn));
+    auto *line = qobject_cast<QLineEdit *>(field);
+    QCOMPARE(line ? line->text() : field->styleSheet(), QString::fromLatin1(q.shown));
+    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w(), "lineEditSN")->text());
 }
 
 void ServiceWindowTest::commandLine_data()
@@ -328,7 +261,6 @@ void ServiceWindowTest::commandLine_data()
     QTest::newRow("Enter Boot") << 0 << QString() << QByteArray("8902076358ff");
     QTest::newRow("empty: an empty datagram") << -1 << "" << QByteArray();
 }
-
 void ServiceWindowTest::commandLine()
 {
     QFETCH(int, canned);
@@ -420,7 +352,7 @@ void ServiceWindowTest::wholePanelAgainstCamsim()
     QVERIFY(camera.waitFor({{"command", "write-logo"}, {"index", 7}, {"logo", "PTZ-OPTICS-2026"}}) >= 0);
 
     control<QPushButton>(&w, "pushButtonComm")->click();
-    QCOMPARE(commStyle(w), silent ? QStringLiteral("background: red") : QStringLiteral("background: green"));
+    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
     control<QPushButton>(&w, "pushButtonReadSW")->click();
     QCOMPARE(edit(w, "lineEditSW")->text(), silent ? QString() : QStringLiteral("10100101"));
 
