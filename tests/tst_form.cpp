@@ -1,90 +1,79 @@
-// The main window's form right after start-up, as the user and the rest of
-// the program reach it: object names, classes, texts, the start-up state and
-// the visible upgrade strip.
+// The main window apart from its links: the form's controls with their names,
+// texts and start-up states, the visible upgrade strip, the port list, the
+// texts kept in ./setting.ini, and the menu with its language switch and
+// about window.
 
 #include "link/portlist.h"
 #include "mywidget.h"
 #include "testenv.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QtTest>
 
+#include <optional>
+
+using TestEnv::control;
+
 namespace {
 
-// What a control shows: a label's or button's text, a line edit's text, or a
-// combo box's items joined by '|' with '*' before the selected one. Null: not
-// checked (filled at run time, or no text at all).
-struct Control { const char *name, *text = nullptr; };
-struct Family { const char *parent; QVector<Control> children; };
-const Family kForm[] = {
-    {"MyWidget", {{"frameBack"}}},
-    {"frameBack", {
-        {"label_10", "Vellmar"}, {"label_2", u8"Port\uFF1A"}, {"comboBoxCom"},
-        {"pushButton_2", "EnumPort"}, {"lineEditPath", ""}, {"pushButtonChooseHex", "..."},
-        {"pushButtonUpdata", "Upgrade"}, {"progressBar"}, {"pushButtonOpen", "Open"},
-        {"label_20", "Receive"}, {"textBrowserReceive"}, {"label_19", "Updata"},
-        {"pushButtonEnterIAP", "Enter IAP"}, {"pushButtonGetID", "Get ID"},
-        {"pushButtonSend7f", "Send 7f"}, {"pushButtonEraseAll", "Erase All"},
-        {"pushButtonLoadByte", "LoadByte"}, {"pushButtonOpenHex", "Open Hex"},
-        {"pushButtonGo", "Go"}, {"layoutWidget_3"}, {"layoutWidget_2"}, {"layoutWidget"},
-        {"label_14", "Lens"}, {"frame_4"}, {"label_15", "Preset"}, {"frame_5"},
-        {"label_16", "Special"}, {"frame_9"}, {"label_17", "Communication"}, {"frame_6"},
-        {"label_13", "Pan/Tilt"}, {"frame_2"}, {"label_18", "SN"}, {"frame_7"},
-        {"btn_tx", "PushButton"}, {"pushButton", "Send"}, {"radioButtonRM410", "RM410"},
-        {"radioButtonVN620", "VN620"}, {"lineEditLogo", ""}, {"pushButton_3", "Set Logo"},
-        {"layoutWidget1"}, {"layoutWidget2"}, {"layoutWidget3"}, {"label_21", u8"CAM IP\uFF1A"},
-        {"txt_ip", ""}, {"label_22", u8"CAM Port\uFF1A"}, {"txt_port_tx", ""},
-        {"btn_cfg", "Connect"},
-        {"comboBoxSend", "*89 02 07 63 58 ff|81 01 06 07 01 01 07 0F 0F 0F 07 0F 0F 0F FF |"
-                         "81 01 06 07 01 00 07 0F 0F 0F 07 0F 0F 0F FF "}}},
-    {"layoutWidget_3", {{"label_4", "Parity:   "}, {"comboBoxParity", "*No|Odd|Even"}}},
-    {"layoutWidget_2", {{"label_3", "Databit: "}, {"comboBoxDatabit", "5|6|7|*8"}}},
-    {"layoutWidget", {{"label_5", "Stopbit:  "}, {"comboBoxStopbit", "*1|2"}}},
-    {"layoutWidget1", {{"label", "Baudrate:"},
-                       {"comboBoxBaudrate", "2400|*9600|19200|38400|57600|115200"}}},
-    {"layoutWidget2", {{"label_7", "Address:"}, {"lineEditAddress", "1"}}},
+// Each parent with its children as "name=text" joined by ';'. The text is a
+// label's, button's or line edit's text ('*' before a checked button's), or a
+// combo box's items joined by '|' with '*' before the selected one; a bare
+// name has no text to check.
+const char *const kForm[][2] = {
+    {"MyWidget", "frameBack"},
+    {"frameBack", "label_10=Vellmar;label_2=Port：;comboBoxCom;pushButton_2=EnumPort;lineEditPath=;"
+     "pushButtonChooseHex=...;pushButtonUpdata=Upgrade;progressBar;pushButtonOpen=Open;"
+     "label_20=Receive;textBrowserReceive;label_19=Updata;pushButtonEnterIAP=Enter IAP;"
+     "pushButtonGetID=Get ID;pushButtonSend7f=Send 7f;pushButtonEraseAll=Erase All;"
+     "pushButtonLoadByte=LoadByte;pushButtonOpenHex=Open Hex;pushButtonGo=Go;layoutWidget_3;"
+     "layoutWidget_2;layoutWidget;label_14=Lens;frame_4;label_15=Preset;frame_5;label_16=Special;"
+     "frame_9;label_17=Communication;frame_6;label_13=Pan/Tilt;frame_2;label_18=SN;frame_7;"
+     "btn_tx=PushButton;pushButton=Send;radioButtonRM410=RM410;radioButtonVN620=*VN620;lineEditLogo=;"
+     "pushButton_3=Set Logo;layoutWidget1;layoutWidget2;layoutWidget3;label_21=CAM IP：;txt_ip=;"
+     "label_22=CAM Port：;txt_port_tx=;btn_cfg=Connect;"
+     "comboBoxSend=*89 02 07 63 58 ff|81 01 06 07 01 01 07 0F 0F 0F 07 0F 0F 0F FF |"
+     "81 01 06 07 01 00 07 0F 0F 0F 07 0F 0F 0F FF "},
+    {"layoutWidget_3", "label_4=Parity:   ;comboBoxParity=*No|Odd|Even"},
+    {"layoutWidget_2", "label_3=Databit: ;comboBoxDatabit=5|6|7|*8"},
+    {"layoutWidget", "label_5=Stopbit:  ;comboBoxStopbit=*1|2"},
+    {"layoutWidget1", "label=Baudrate:;comboBoxBaudrate=2400|*9600|19200|38400|57600|115200"},
+    {"layoutWidget2", "label_7=Address:;lineEditAddress=1"},
     // The item index is the protocol number: Pelco-D 0, Pelco-P 1, VISCA 2.
-    {"layoutWidget3", {{"label_6", "Protocol:"}, {"comboBoxProtocol", "Pelco D|Pelco P|*Visca"}}},
-    {"frame_2", {{"widgetPT"}}}, {"frame_4", {{"widgetZoom"}}}, {"frame_5", {{"widgetPrest"}}},
-    {"frame_6", {{"widgetSW"}}}, {"frame_7", {{"widgetSN"}}}, {"frame_9", {{"widgetSpecial"}}},
-    {"widgetPT", {
-        {"label_8", "Speed"}, {"horizontalSliderPTSpeed"}, {"lineEditPTSpeed", "24"},
-        {"pushButtonUpLeft", "Up-Left"}, {"pushButtonUp", "Up"}, {"pushButtonUpRight", "Up-Right"},
-        {"pushButtonLeft", "Left"}, {"pushButtonHome", "Home"}, {"pushButtonRight", "Right"},
-        {"pushButtonDownLeft", "Down-Left"}, {"pushButtonDown", "Down"},
-        {"pushButtonDownRight", "Down-Right"}}},
-    {"widgetZoom", {
-        {"label_9", "Speed"}, {"horizontalSliderZoomSpeed"}, {"lineEditZoomSpeed", "7"},
-        {"pushButtonGetZPos", "Get ZoomPos"}, {"label_11", "Zoom Position"},
-        {"pushButtonDirZPos", "Direct ZoomPos"}, {"lineEditZPos", "0"},
-        {"pushButtonZTele", "Zoom Tele"}, {"pushButtonZWide", "Zoom Wide"},
-        {"pushButtonGetFPos", "Get FocuPos"}, {"label_12", "Focus Position"},
-        {"pushButtonDirFPos", "Direct FocusPos"}, {"lineEditFPos", "0"},
-        {"pushButtonFar", "Far"}, {"pushButtonNear", "Near"}, {"pushButtonAF", "AF"},
-        {"pushButtonMF", "MF"}}},
-    {"widgetPrest", {
-        {"lineEditPresetAdd", "1"}, {"pushButtonCallPreset", "Call"},
-        {"pushButtonSetPreset", "Set"}, {"pushButtonClearPreset", "Clear"}}},
-    {"widgetSW", {
-        {"pushButtonComm", "Communication "}, {"pushButtonReadSW", "Read SW"},
-        {"lineEditSW", "0"}}},
-    {"widgetSN", {
-        {"radioButton12Bit", "12 Bits"}, {"radioButton15Bit", "15 Bits"}, {"lineEditSN", ""},
-        {"pushButtonAdd", "+"}, {"pushButtonMinus", "-"}, {"pushButtonSetSN", "Set SN"},
-        {"pushButtonReadSN", "Read SN"}}},
-    {"widgetSpecial", {
-        {"pushButtonPowerOn", "Power On"}, {"pushButtonPowerOff", "Power Off"},
-        {"pushButtonPTReset", "PT Reset"}, {"pushButtonZoomReset", "Zoom Reset"},
-        {"pushButtonPictureNormal", "Normal"}, {"pushButtonPictureFilp", "Filp"}}},
+    {"layoutWidget3", "label_6=Protocol:;comboBoxProtocol=Pelco D|Pelco P|*Visca"},
+    {"frame_2", "widgetPT"}, {"frame_4", "widgetZoom"}, {"frame_5", "widgetPrest"}, {"frame_6", "widgetSW"},
+    {"frame_7", "widgetSN"}, {"frame_9", "widgetSpecial"},
+    {"widgetPT", "label_8=Speed;horizontalSliderPTSpeed;lineEditPTSpeed=24;pushButtonUpLeft=Up-Left;"
+     "pushButtonUp=Up;pushButtonUpRight=Up-Right;pushButtonLeft=Left;pushButtonHome=Home;"
+     "pushButtonRight=Right;pushButtonDownLeft=Down-Left;pushButtonDown=Down;"
+     "pushButtonDownRight=Down-Right"},
+    {"widgetZoom", "label_9=Speed;horizontalSliderZoomSpeed;lineEditZoomSpeed=7;"
+     "pushButtonGetZPos=Get ZoomPos;label_11=Zoom Position;pushButtonDirZPos=Direct ZoomPos;"
+     "lineEditZPos=0;pushButtonZTele=Zoom Tele;pushButtonZWide=Zoom Wide;pushButtonGetFPos=Get FocuPos;"
+     "label_12=Focus Position;pushButtonDirFPos=Direct FocusPos;lineEditFPos=0;pushButtonFar=Far;"
+     "pushButtonNear=Near;pushButtonAF=AF;pushButtonMF=MF"},
+    {"widgetPrest", "lineEditPresetAdd=1;pushButtonCallPreset=Call;pushButtonSetPreset=Set;"
+     "pushButtonClearPreset=Clear"},
+    {"widgetSW", "pushButtonComm=Communication ;pushButtonReadSW=Read SW;lineEditSW=0"},
+    {"widgetSN", "radioButton12Bit=12 Bits;radioButton15Bit=*15 Bits;lineEditSN=;pushButtonAdd=+;"
+     "pushButtonMinus=-;pushButtonSetSN=Set SN;pushButtonReadSN=Read SN"},
+    {"widgetSpecial", "pushButtonPowerOn=Power On;pushButtonPowerOff=Power Off;"
+     "pushButtonPTReset=PT Reset;pushButtonZoomReset=Zoom Reset;pushButtonPictureNormal=Normal;"
+     "pushButtonPictureFilp=Filp"},
 };
 
-// The class follows from the object name's prefix.
+// The class follows from the object name's prefix (the last match wins).
 const QList<QPair<QString, QString>> kClassOfPrefix{
     {"pushButton", "QPushButton"}, {"btn_", "QPushButton"}, {"label", "QLabel"},
     {"lineEdit", "QLineEdit"}, {"txt_", "QLineEdit"}, {"comboBox", "QComboBox"},
@@ -102,6 +91,8 @@ const QStringList kReadOnly{"lineEditPTSpeed", "lineEditZoomSpeed", "lineEditFPo
 
 QString shownText(QWidget *w)
 {
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+        return (button->isChecked() ? "*" : "") + button->text();
     auto *box = qobject_cast<QComboBox *>(w);
     if (!box)
         return w->property("text").toString();
@@ -111,13 +102,29 @@ QString shownText(QWidget *w)
     return items.join(QLatin1Char('|'));
 }
 
-// A window built the way the program builds it, in a fresh working directory.
+void offerPorts(const QStringList &names)
+{
+    PortList::setSource([names] {
+        QList<PortList::Port> ports;
+        for (const QString &name : names)
+            ports.append({name, QStringLiteral("/dev/null"), QString()});
+        return ports;
+    });
+}
+
 struct StartedWindow
 {
     TestEnv::ScratchDir scratch;
     MyWidget window;
     template <typename T = QWidget>
-    T *get(const char *name) { return TestEnv::control<T>(&window, name); }
+    T *get(const char *name) { return control<T>(&window, name); }
+    bool showActive()
+    {
+        window.show();
+        window.activateWindow();
+        return QTest::qWaitForWindowActive(&window);
+    }
+    void switchLanguage() { get<QAction>("languageAction")->trigger(); }
 };
 
 } // namespace
@@ -127,36 +134,32 @@ class FormTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void init() { offerPorts({"COM1"}); }
     void controls_data();
     void controls();
-    void windowShowsOnlyTheStrip();
-    void startUpState();
-    void tabWalksTheStripInCreationOrder();
+    void startUp();
+    void portList_data();
+    void portList();
+    void settings_data();
+    void settings();
+    void menuOpensOnlyFromHeading_data();
+    void menuOpensOnlyFromHeading();
+    void aboutWindowComesAndGoes();
+    void languageSwitch();
 };
-
-void FormTest::initTestCase()
-{
-    PortList::setSource([] { return QList<PortList::Port>{{"COM1", "/dev/null", QString()}}; });
-}
-
-void FormTest::cleanupTestCase()
-{
-    PortList::setSource({});
-}
 
 void FormTest::controls_data()
 {
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QString>("text");
-    for (const Family &f : kForm)
-        for (const Control &c : f.children)
-            QTest::newRow(c.name) << f.parent << QString::fromUtf8(c.text);
+    for (const auto &[parent, children] : kForm)
+        for (const QString &child : QString::fromUtf8(children).split(QLatin1Char(';'))) {
+            const int eq = child.indexOf(QLatin1Char('='));
+            QTest::newRow(qPrintable(child.left(eq)))
+                << QString::fromLatin1(parent) << (eq < 0 ? QString() : child.mid(eq + 1));
+        }
 }
 
-// Name, class, parent, what it shows, whether it can be typed into, and
-// whether it is enabled.
 void FormTest::controls()
 {
     QFETCH(QString, parent);
@@ -170,7 +173,6 @@ void FormTest::controls()
         if (name.startsWith(prefix.first))
             cls = prefix.second;
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), cls);
-    QVERIFY(w->parentWidget());
     QCOMPARE(w->parentWidget()->objectName(), parent);
     if (!text.isNull())
         QCOMPARE(shownText(w), text);
@@ -179,23 +181,24 @@ void FormTest::controls()
     if (auto *box = qobject_cast<QComboBox *>(w); box && !text.isNull())
         QCOMPARE(box->isEditable(), name == QLatin1String("comboBoxSend")); // free command line
 
-    // Start-up disables the listed controls themselves; their children follow.
+    // Start-up disables the listed controls themselves; their children follow,
+    // so enabling a panel later enables all of its buttons.
     QCOMPARE(w->testAttribute(Qt::WA_ForceDisabled), kDisabled.contains(name));
     bool usable = true;
-    for (QWidget *up = w; up && up != &s.window; up = up->parentWidget())
+    for (QWidget *up = w; up != &s.window; up = up->parentWidget())
         usable = usable && !kDisabled.contains(up->objectName());
     QCOMPARE(w->isEnabled(), usable);
 }
 
-void FormTest::windowShowsOnlyTheStrip()
+// Title, icon, a fixed size that shows only the upgrade strip, its fonts and
+// tab order, and the states the form does not set itself.
+void FormTest::startUp()
 {
     StartedWindow s;
     QCOMPARE(s.window.windowTitle(), QStringLiteral("Vellmar Loader V0.606"));
     const QPixmap tool(QStringLiteral(":/images/images/tool.png"));
     QVERIFY2(!tool.isNull(), "tool.png is missing from the resources");
-    const auto argb = [](const QPixmap &p) {
-        return p.toImage().convertToFormat(QImage::Format_ARGB32);
-    };
+    const auto argb = [](const QPixmap &p) { return p.toImage().convertToFormat(QImage::Format_ARGB32); };
     QCOMPARE(argb(s.window.windowIcon().pixmap(tool.size())), argb(tool));
 
     s.window.show();
@@ -204,9 +207,8 @@ void FormTest::windowShowsOnlyTheStrip()
         s.window.resize(attempt);
         QCOMPARE(s.window.size(), QSize(561, 110));
     }
-    const auto placed = s.get("frameBack")->findChildren<QWidget *>(QString(),
-                                                                    Qt::FindDirectChildrenOnly);
-    for (QWidget *w : placed) {
+    QWidget *back = s.get("frameBack");
+    for (QWidget *w : back->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         const QRect onWindow(w->mapTo(&s.window, QPoint(0, 0)), w->size());
         if (kVisible.contains(w->objectName()))
             QVERIFY2(s.window.rect().contains(onWindow), qPrintable(w->objectName()));
@@ -214,25 +216,24 @@ void FormTest::windowShowsOnlyTheStrip()
             QVERIFY2(!s.window.rect().intersects(onWindow), qPrintable(w->objectName()));
     }
 
-    // The strip's fonts and the red heading.
-    const QList<std::tuple<const char *, const char *, int, bool>> fonts{
-        {"label_10", "Times New Roman", 20, true}, {"label_2", "Times New Roman", 12, false},
-        {"pushButtonUpdata", "Times New Roman", 12, false}, {"comboBoxCom", "Tahoma", 10, false},
-        {"pushButtonChooseHex", "Times New Roman", 11, true},
-        {"pushButton_2", "Times New Roman", 11, false}};
-    for (const auto &[name, family, points, bold] : fonts) {
-        const QFont font = s.get(name)->font();
-        QCOMPARE(font.family(), QString::fromLatin1(family));
-        QCOMPARE(font.pointSize(), points);
-        QCOMPARE(font.bold(), bold);
+    const char *const fonts[][2] = {
+        {"label_10", "Times New Roman 20 bold"}, {"label_2", "Times New Roman 12"},
+        {"pushButtonUpdata", "Times New Roman 12"}, {"comboBoxCom", "Tahoma 10"},
+        {"pushButtonChooseHex", "Times New Roman 11 bold"}, {"pushButton_2", "Times New Roman 11"}};
+    for (const auto &[name, expected] : fonts) {
+        const QFont f = s.get(name)->font();
+        QCOMPARE(QStringLiteral("%1 %2%3").arg(f.family()).arg(f.pointSize()).arg(f.bold() ? " bold" : ""),
+                 QString::fromLatin1(expected));
     }
-    QCOMPARE(s.get("label_10")->palette().color(QPalette::Active, QPalette::WindowText),
-             QColor(255, 0, 0));
-}
+    QCOMPARE(s.get("label_10")->palette().color(QPalette::Active, QPalette::WindowText), QColor(Qt::red));
 
-void FormTest::startUpState()
-{
-    StartedWindow s;
+    QStringList chain;
+    for (QWidget *w = back->nextInFocusChain(); w != back && chain.size() < 1000; w = w->nextInFocusChain())
+        if (kVisible.contains(w->objectName()) && (w->focusPolicy() & Qt::TabFocus))
+            chain.append(w->objectName());
+    QCOMPARE(chain, (QStringList{"pushButtonUpdata", "pushButtonChooseHex", "comboBoxCom",
+                                 "pushButton_2", "lineEditPath"}));
+
     QCOMPARE(s.get("pushButtonComm")->styleSheet(), QStringLiteral("background: gray"));
     for (const char *link : {"pushButtonOpen", "btn_cfg"})
         QCOMPARE(s.get(link)->styleSheet(), QStringLiteral("background-color:yellow"));
@@ -240,36 +241,221 @@ void FormTest::startUpState()
     QCOMPARE(range(s.get<QSlider>("horizontalSliderPTSpeed")), (QList<int>{1, 24, 24}));
     QCOMPARE(range(s.get<QSlider>("horizontalSliderZoomSpeed")), (QList<int>{1, 7, 7}));
     QCOMPARE(s.get<QProgressBar>("progressBar")->value(), 0);
+    QCOMPARE(s.get<QComboBox>("comboBoxCom")->maxVisibleItems(), 5);
 
-    QStringList checked;
-    for (QRadioButton *radio : s.window.findChildren<QRadioButton *>())
-        if (radio->isChecked())
-            checked.append(radio->objectName());
-    checked.sort();
-    QCOMPARE(checked, (QStringList{"radioButton15Bit", "radioButtonVN620"}));
     // The logo models form one exclusive group: RM410 is 0, VN620 is 1.
     auto *rm410 = s.get<QRadioButton>("radioButtonRM410");
-    QButtonGroup *group = rm410->group();
-    QVERIFY(group && group->exclusive());
-    QCOMPARE(group->id(rm410), 0);
-    QCOMPARE(group->id(s.get<QRadioButton>("radioButtonVN620")), 1);
+    QVERIFY(rm410->group() && rm410->group()->exclusive());
+    QCOMPARE(rm410->group()->id(rm410), 0);
+    QCOMPARE(rm410->group()->id(s.get<QRadioButton>("radioButtonVN620")), 1);
 
     // No button repeats while held: press and release are separate commands.
     for (QAbstractButton *button : s.window.findChildren<QAbstractButton *>())
         QVERIFY2(!button->autoRepeat(), qPrintable(button->objectName()));
 }
 
-void FormTest::tabWalksTheStripInCreationOrder()
+void FormTest::portList_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("no port") << QStringList{} << QStringList{"No Com"};
+    // "COM" + a decimal number, listed by number; no number reads as 0, and
+    // two ports of one number stay two items.
+    QTest::newRow("COM names") << QStringList{"COM10", "COM3", "COMX", "COM007", "COM5", "COM5"}
+                               << QStringList{"COM0", "COM3", "COM5", "COM5", "COM7", "COM10"};
+    QTest::newRow("other names after them, in natural order")
+        << QStringList{"ttyUSB10", "ttyS0", "COM12", "ttyUSB2", "ttyACM0", "rfcomm10", "rfcomm9", "COM3"}
+        << QStringList{"COM3", "COM12", "rfcomm9", "rfcomm10", "ttyACM0", "ttyS0", "ttyUSB2", "ttyUSB10"};
+}
+
+void FormTest::portList()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, listed);
+    offerPorts(present);
+    StartedWindow s;
+    QCOMPARE(shownText(s.get("comboBoxCom")), QLatin1Char('*') + listed.join(QLatin1Char('|')));
+    QCOMPARE(s.get("pushButtonOpen")->isEnabled(), !present.isEmpty());
+}
+
+void FormTest::settings_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("stored"); // null: no file at all
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("camera address") << "section3/Cam_Addr" << "txt_ip" << "192.168.1.64" << "192.168.1.64";
+    QTest::newRow("camera port") << "section6/IP_Port" << "txt_port_tx" << "1259" << "1259";
+    // Start-up cuts them to the fields' maximum lengths.
+    QTest::newRow("serial number of 20") << "section5/SN" << "lineEditSN" << "ABCDEFGHIJKLMNOPQRST"
+                                         << "ABCDEFGHIJKLMNO";
+    QTest::newRow("logo of 10") << "section4/Logo" << "lineEditLogo" << "LOGO123456" << "LOGO123";
+    QTest::newRow("no file") << "section5/SN" << "lineEditSN" << QString() << "";
+}
+
+// Shown at start-up and stored back as shown (start-up alone creates no file);
+// every keystroke is on disk at once; a cleared field keeps its key with an
+// empty text, and the next start shows it empty.
+void FormTest::settings()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, field);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    TestEnv::ScratchDir scratch;
+    if (!stored.isNull())
+        TestEnv::writeSettings({{key, stored}});
+    std::optional<MyWidget> window(std::in_place);
+    const auto edit = [&] { return control<QLineEdit>(&*window, qPrintable(field)); };
+    window->show();
+    QCOMPARE(edit()->text(), shown);
+    QCOMPARE(scratch.storedText(key), shown);
+    window.reset();
+    QCOMPARE(scratch.hasSettingsFile(), !stored.isNull());
+
+    window.emplace();
+    edit()->parentWidget()->setEnabled(true); // the serial number's panel starts disabled
+    edit()->clear();
+    // Read from the file itself: QSettings objects of one process share what
+    // has not reached the disk yet.
+    QFile ini(scratch.settingsFile());
+    for (const QString typed : {"1", "12"}) {
+        QTest::keyClick(edit(), typed.back().toLatin1());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(ini.readAll()).contains(
+            QStringLiteral("[%1]\n%2=%3\n").arg(key.section('/', 0, 0), key.section('/', 1), typed)));
+        ini.close();
+    }
+    edit()->clear();
+    QSettings file(scratch.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(file.value(key, QStringLiteral("no key")).toString(), QString());
+    window.emplace();
+    QCOMPARE(edit()->text(), QString());
+}
+
+void FormTest::menuOpensOnlyFromHeading_data()
+{
+    QTest::addColumn<QString>("target"); // the control right-clicked, or "F1" for the key
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("right-click on heading") << "label_10" << true;
+    QTest::newRow("F1") << "F1" << true;
+    QTest::newRow("port label") << "label_2" << false;
+    QTest::newRow("window itself") << "MyWidget" << false;
+}
+
+void FormTest::menuOpensOnlyFromHeading()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, opens);
+    StartedWindow s;
+    QVERIFY(s.showActive());
+    auto *heading = s.get("label_10");
+    auto *menu = s.get<QMenu>("mainMenu");
+    QVERIFY(!menu->isVisible());
+
+    const QPoint at(12, 9);
+    if (target == QLatin1String("F1")) {
+        QTest::keyClick(&s.window, Qt::Key_F1);
+    } else {
+        QWidget *widget = target == QLatin1String("MyWidget") ? &s.window : s.get(qPrintable(target));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QCoreApplication::sendEvent(widget, &event);
+    }
+    if (!opens) {
+        QTest::qWait(50);
+        QVERIFY(!menu->isVisible() && !QApplication::activePopupWidget());
+        return;
+    }
+    QTRY_VERIFY(menu->isVisible());
+    // At the click, or on the heading for the key.
+    if (target != QLatin1String("F1"))
+        QCOMPARE(menu->pos(), heading->mapToGlobal(at));
+    QVERIFY(heading->geometry().adjusted(-1, -1, 1, 1)
+                .contains(heading->parentWidget()->mapFromGlobal(menu->pos())));
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts.append(action->text());
+    QCOMPARE(texts, (QStringList{QStringLiteral("中/English"), QStringLiteral("about")}));
+}
+
+// Shown modal beside the main window, hidden by its button, and the same
+// window again the next time, in English even after the switch to Chinese.
+// Closing the main window then asks no question.
+void FormTest::aboutWindowComesAndGoes()
 {
     StartedWindow s;
-    QStringList chain;
-    QWidget *start = s.get("frameBack");
-    for (QWidget *w = start->nextInFocusChain(); w != start && chain.size() < 1000;
-         w = w->nextInFocusChain())
-        if (kVisible.contains(w->objectName()) && (w->focusPolicy() & Qt::TabFocus))
-            chain.append(w->objectName());
-    QCOMPARE(chain, (QStringList{"pushButtonUpdata", "pushButtonChooseHex", "comboBoxCom",
-                                 "pushButton_2", "lineEditPath"}));
+    s.window.move(120, 90);
+    QVERIFY(s.showActive());
+    QWidget *first = nullptr;
+    for (int round = 0; round < 2; ++round) {
+        s.get<QAction>("aboutAction")->trigger();
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog && dialog->isVisible() && (dialog->windowFlags() & Qt::FramelessWindowHint));
+        QCOMPARE(dialog->objectName(), QStringLiteral("aboutme"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("About"));
+        QCOMPARE(control<QLabel>(dialog, "label")->text(), QStringLiteral("Quillon Desk"));
+        QCOMPARE(dialog->pos(), s.window.pos() + QPoint(167, 175));
+        QVERIFY(!first || dialog == first);
+        first = dialog;
+
+        QTest::mouseClick(control<QPushButton>(dialog, "pushButton"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        s.window.move(s.window.pos() + QPoint(40, 30));
+        s.switchLanguage();
+    }
+    QVERIFY(s.window.close());
+    QVERIFY(!s.window.isVisible() && !QApplication::activeModalWidget());
+}
+
+// Four switches, starting in English. Each one brings the line settings, the
+// command line and the fields below back to the form's start (the first item
+// of the data-bit box, not its default 8) and clears the serial number.
+void FormTest::languageSwitch()
+{
+    // The Open label is set by the program, not the form; texts ending in
+    // blanks and texts without a Chinese entry must still be found.
+    const struct { const char *name, *english, *chinese; } texts[] = {
+        {"label_7", "Address:", "地址:"}, {"pushButtonZTele", "Zoom Tele", "拉近"},
+        {"pushButtonOpen", "Open", "打开"}, {"label_5", "Stopbit:  ", "停止位:"},
+        {"label_2", "Port：", "Port："}};
+    const std::pair<const char *, QString> reset[] = {
+        {"comboBoxProtocol", "Visca/3"}, {"comboBoxBaudrate", "9600/6"}, {"comboBoxDatabit", "5/4"},
+        {"comboBoxStopbit", "1/2"}, {"comboBoxParity", "No/3"}, {"comboBoxSend", "89 02 07 63 58 ff/3"},
+        {"lineEditAddress", "1"}, {"lineEditZPos", "0"}, {"lineEditPTSpeed", "24"}, {"lineEditSN", ""}};
+    const QString snKey = QStringLiteral("section5/SN");
+
+    StartedWindow s;
+    // A combo box shows its selected item and the number of items.
+    auto shown = [&](const char *name) {
+        if (auto *box = qobject_cast<QComboBox *>(s.get(name)))
+            return QStringLiteral("%1/%2").arg(box->currentText()).arg(box->count());
+        return s.get(name)->property("text").toString();
+    };
+    for (int round = 0; round < 4; ++round) {
+        for (const auto &t : texts)
+            QCOMPARE(shown(t.name), QString::fromUtf8(round % 2 ? t.chinese : t.english));
+        QCOMPARE(s.window.windowTitle(), QStringLiteral("Vellmar Loader V0.606"));
+        // Without a font that covers Chinese the labels would show empty boxes.
+        for (const char *name : {"label_2", "label_7"})
+            for (QChar c : shown(name))
+                QVERIFY2(QFontMetrics(s.get(name)->font()).inFont(c), qPrintable(QString(c)));
+
+        s.get<QComboBox>("comboBoxProtocol")->setCurrentIndex(0);
+        s.get<QComboBox>("comboBoxBaudrate")->setCurrentIndex(5);
+        s.get<QComboBox>("comboBoxStopbit")->setCurrentIndex(1);
+        s.get<QComboBox>("comboBoxParity")->setCurrentIndex(2);
+        s.get<QComboBox>("comboBoxSend")->addItem(QStringLiteral("81 09 04 00 FF"));
+        s.get<QComboBox>("comboBoxSend")->setCurrentIndex(3);
+        s.get<QLineEdit>("lineEditAddress")->setText(QStringLiteral("7"));
+        s.get<QLineEdit>("lineEditZPos")->setText(QStringLiteral("1234"));
+        s.get<QLineEdit>("lineEditSN")->setText(QStringLiteral("Q217MXTA0001"));
+        QCOMPARE(s.scratch.storedText(snKey), QStringLiteral("Q217MXTA0001"));
+
+        s.switchLanguage();
+        for (const auto &[name, expected] : reset)
+            QCOMPARE(shown(name), expected);
+        QCOMPARE(s.scratch.storedText(snKey), QString());
+    }
 }
 
 QTEST_MAIN(FormTest)
