@@ -93,7 +93,8 @@ private slots:
         row("clean", -1, "", E::Success, "");
         row("NACK to 0x7F", 1, "1f", E::NoSync, "NACK to the sync byte 0x7F");
         row("garbage, then ACK to 0x7F", 1, "55aa0079", E::Success, "");
-        row("stray 0x00, then NACK to the erase command", 2, "001f", E::EraseCommandFailed, "NACK to the Erase command");
+        row("stray 0x00, then NACK to the erase command", 2, "001f", E::EraseCommandFailed,
+            "NACK to the Erase command");
         row("NACK to the second block's command", 7, "1f", E::BlockFailed,
             "NACK to the Write Memory command of the block at 0x08000100");
         row("silence after the third block's address", 11, "", E::BlockFailed,
@@ -133,8 +134,9 @@ private slots:
             char check = '\xff';
             for (const char b : block)
                 check = char(check ^ b);
-            expected << "send 31ce" << "wait 1000" << sendEntry(QByteArray("\x08\x00", 2) + char(k) + '\0' + char(0x08 ^ k))
-                     << "wait 1000" << sendEntry('\xff' + block + check) << "wait 1000"
+            const QByteArray address = QByteArray("\x08\x00", 2) + char(k) + '\0' + char(0x08 ^ k);
+            expected << "send 31ce" << "wait 1000" << sendEntry(address) << "wait 1000"
+                     << sendEntry('\xff' + block + check) << "wait 1000"
                      << QStringLiteral("progress %1").arg(256 * (k + 1));
         }
         expected << "send 21de" << "wait 1000" << "send 0800000008" << "wait 1000" << "trace Go 0x08000000"

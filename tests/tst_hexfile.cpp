@@ -55,8 +55,8 @@ private slots:
         good("literal data record at 0x0100, lower-case digits", literal.toLower() + kEnd, 16, {0x100},
              {{0x100, 0x21}, {0x10A, 0x7E}, {0x10B, 0xFE}, {0x10F, 0x01}, {0x110, 0xFF}, {0x1FF, 0xFF}});
         good("every record type; 02: value x 16 + offset, 04: value x 65536 + offset",
-             ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800 + ":04000005000000CD2A\n"
-                 + data(0x1234, "\x55\xAA") + kEnd,
+             ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800
+                 + ":04000005000000CD2A\n" + data(0x1234, "\x55\xAA") + kEnd,
              3, {0x12000, 0x08001200}, {{0x12010, 0x42}, {0x08001233, 0xFF}, {0x08001234, 0x55}, {0x08001235, 0xAA}});
         good("no address record, gaps: only blocks with data, ascending",
              data(0x0400, "\x11") + data(0x0000, "\x22") + kEnd, 2, {0x000, 0x400},
@@ -83,7 +83,8 @@ private slots:
         bad("fewer than five bytes", ":000000\n" + kEnd, K::LengthMismatch, 1);
         bad("bad checksum", "\n" + kLinear0800 + literal.left(41) + "41\n" + kEnd, K::BadChecksum, 3);
         bad("type 06", record(0x06, 0, "") + kEnd, K::BadType, 1);
-        bad("type 04 of four bytes", record(0x04, 0, QByteArray::fromHex("08000000")) + d16 + kEnd, K::BadAddressRecord, 1);
+        bad("type 04 of four bytes", record(0x04, 0, QByteArray::fromHex("08000000")) + d16 + kEnd,
+            K::BadAddressRecord, 1);
         bad("end record with data", d16 + record(0x01, 0, QByteArray::fromHex("00")), K::BadAddressRecord, 2);
         bad("overlapping data", d16 + data(0x000F, "\x01\x02") + kEnd, K::Overlap, 2);
         bad("the same bytes through another base", record(0x04, 0, QByteArray::fromHex("0001")) + d16
