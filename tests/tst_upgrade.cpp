@@ -32,7 +32,7 @@ void writeFile(const QString &path, const QByteArray &text)
 }
 
 // The window and a camera on camsim, its port typed into the port box, and
-// ./fw.hex as the stored choice.
+// ./old.hex as the stored choice.
 struct Bench
 {
     TestEnv::ScratchDir scratch;
@@ -41,11 +41,12 @@ struct Bench
     std::unique_ptr<MyWidget> window;
     const QString flashPath = QDir::current().absoluteFilePath(QStringLiteral("flash.bin"));
     const QString hexPath = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
+    const QString oldPath = QDir::current().absoluteFilePath(QStringLiteral("old.hex"));
 
     bool start(const QStringList &options)
     {
-        writeFile(hexPath, kGoodFile);
-        TestEnv::writeSettings({{"section10/FileAdd", hexPath}});
+        writeFile(oldPath, kGoodFile);
+        TestEnv::writeSettings({{"section10/FileAdd", oldPath}});
         if (!camera.start(QStringList{"--flash-out", flashPath, "--erase-ms", "50"} + options))
             return false;
         window = std::make_unique<MyWidget>();
@@ -136,17 +137,22 @@ private slots:
         if (before == QLatin1String("Chinese"))
             w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
 
-        // Choosing: cancelled in the dialog that starts at the stored path,
-        // then ./fw.hex, which is stored, shown, counted and loaded.
-        bench.click("pushButtonChooseHex");
-        QCOMPARE(bench.boxes.fileDialogStart(), bench.hexPath);
-        QVERIFY(!control<QWidget>(w, "pushButtonUpdata")->isEnabled());
+        // Choosing ./fw.hex in the dialog that starts at the stored choice:
+        // the path is stored and shown, the file counted and loaded. A
+        // cancelled choice takes the Upgrade button away again.
         bench.choose(kGoodFile);
-        QCOMPARE(TestEnv::paneLines(w), (QStringList{"Please Choose Hex File", "File Path:" + bench.hexPath,
+        QCOMPARE(bench.boxes.fileDialogStart(), bench.oldPath);
+        QCOMPARE(TestEnv::paneLines(w), (QStringList{"File Path:" + bench.hexPath,
                                                      QStringLiteral("Hex File: %1 byte").arg(kGoodFile.size()),
                                                      "Load Byte:1000bytes"}));
         QVERIFY(bar->maximum() == 4 * kBlock && control<QLineEdit>(w, "lineEditPath")->text() == bench.hexPath);
         QCOMPARE(bench.scratch.storedText(QStringLiteral("section10/FileAdd")), bench.hexPath);
+        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
+        QVERIFY(upgrade->isEnabled());
+        bench.boxes.pickFile(QString());
+        bench.click("pushButtonChooseHex");
+        QVERIFY(bench.lastLine() == "Please Choose Hex File" && !upgrade->isEnabled());
+        bench.choose(kGoodFile);
 
         // The file changes (or goes) before the upgrade.
         if (file.isEmpty())
@@ -157,14 +163,14 @@ private slots:
             bench.typePort(QDir::current().absoluteFilePath(QStringLiteral("no-such-tty")));
         QVERIFY(before != QLatin1String("open port") || bench.open());
 
-        bench.click("pushButtonUpdata");
+        upgrade->click();
         QCOMPARE(bench.boxes.seen(), box.isEmpty() ? QStringList() : QStringList{box});
         QCOMPARE(bench.lastLine(), trace);
         // The port is closed and the window is back where a user can try again.
         const bool leftOpen = before == QLatin1String("open port");
         QCOMPARE(MyWidgetTestAccess::serialOpen(*w), leftOpen);
         QCOMPARE(control<QWidget>(w, "pushButtonOpen")->styleSheet() == "background-color:yellow", !leftOpen);
-        for (const char *name : {"pushButton_2", "comboBoxCom", "pushButtonUpdata"})
+        for (const char *name : {"pushButton_2", "comboBoxCom", "pushButtonUpdata"}) // ready again
             QVERIFY2(leftOpen || control<QWidget>(w, name)->isEnabled(), name);
         if (blocks < 0) {
             Wait::sleep(100);
