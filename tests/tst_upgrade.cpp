@@ -179,13 +179,10 @@ private slots:
         if (blocks <= 0)
             return;
         QVERIFY(bar->value() == blocks * kBlock && bar->maximum() == blocks * kBlock);
-        // The bootloader was met at 57600 baud; the camera firmware got the
-        // line back at 9600 baud and heard Exit IAP.
+        // The bootloader was met at 57600 baud; the program started, and
+        // heard Exit IAP before the port closed.
         QVERIFY(bench.camera.find({{"command", "sync"}, {"baud", 57600}}) >= 0);
-        const int go = bench.camera.waitFor({{"event", "go"}});
-        const int exitIap = bench.camera.waitFor({{"hex", "8902076357ff"}}, go);
-        QVERIFY(go >= 0 && exitIap >= 0);
-        QCOMPARE(bench.camera.count({{"event", "line"}, {"baud", 9600}}, go, exitIap), 1);
+        QVERIFY(bench.camera.waitFor({{"hex", "8902076357ff"}}, bench.camera.find({{"event", "go"}})) > 0);
         // The file (written by HexWriter too) is the flash up to the trailing
         // block of 0xFF; from there on the flash is erased.
         QFile flash(bench.flashPath);
