@@ -182,7 +182,7 @@ private slots:
         // The bootloader was met at 57600 baud; the program started, and
         // heard Exit IAP before the port closed.
         QVERIFY(bench.camera.find({{"command", "sync"}, {"baud", 57600}}) >= 0);
-        const int go = bench.camera.find({{"event", "go"}});
+        const int go = bench.camera.waitFor({{"event", "go"}});
         QVERIFY(go >= 0 && bench.camera.waitFor({{"hex", "8902076357ff"}}, go) > go);
         // The file (written by HexWriter too) is the flash up to the trailing
         // block of 0xFF; from there on the flash is erased.
