@@ -15,6 +15,7 @@ namespace {
 constexpr int kAccepted = -1;
 const QByteArray kEnd = ":00000001FF\n";
 const QByteArray kLinear0800 = ":020000040800F2\n"; // extended linear address 0x0800
+const QByteArray k16 = QByteArray::fromHex("80878e959ca3aab1b8bfc6cdd4dbe2e9"); // bytes >= 0x80 too
 
 // One record with a correct checksum, ending in "\n".
 QByteArray record(quint8 type, quint16 address, const QByteArray &payload)
@@ -24,14 +25,6 @@ QByteArray record(quint8 type, quint16 address, const QByteArray &payload)
 
 QByteArray data(quint16 address, const QByteArray &payload) { return record(0x00, address, payload); }
 
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 7 + 0x80); // bytes >= 0x80 too
-    return bytes;
-}
-
 } // namespace
 
 class HexFileTest : public QObject
@@ -39,105 +32,98 @@ class HexFileTest : public QObject
     Q_OBJECT
 
 private slots:
-    void read_data();
-    void read();
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("errorKind");
+        QTest::addColumn<int>("errorLine");
+        QTest::addColumn<int>("dataBytes");
+        QTest::addColumn<QList<quint32>>("blocks");
+        QTest::addColumn<QList<Spot>>("spots");
+
+        using K = HexError::Kind;
+        const auto good = [](const char *name, const QByteArray &text, int bytes, QList<quint32> blocks,
+                             QList<Spot> spots) {
+            QTest::newRow(name) << text << kAccepted << 0 << bytes << blocks << spots;
+        };
+        const auto bad = [](const char *name, const QByteArray &text, K kind, int line) {
+            QTest::newRow(name) << text << int(kind) << line << 0 << QList<quint32>{} << QList<Spot>{};
+        };
+        const QByteArray d16 = data(0x0000, k16);
+        const QByteArray literal = ":10010000214601360121470136007EFE09D2190140\n"; // written out by hand
+
+        good("literal data record at 0x0100, lower-case digits", literal.toLower() + kEnd, 16, {0x100},
+             {{0x100, 0x21}, {0x10A, 0x7E}, {0x10B, 0xFE}, {0x10F, 0x01}, {0x110, 0xFF}, {0x1FF, 0xFF}});
+        good("every record type; 02: value x 16 + offset, 04: value x 65536 + offset",
+             ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800
+                 + ":04000005000000CD2A\n" + data(0x1234, "\x55\xAA") + kEnd,
+             3, {0x12000, 0x08001200}, {{0x12010, 0x42}, {0x08001233, 0xFF}, {0x08001234, 0x55}, {0x08001235, 0xAA}});
+        good("no address record, gaps: only blocks with data, ascending",
+             data(0x0400, "\x11") + data(0x0000, "\x22") + kEnd, 2, {0x000, 0x400},
+             {{0x000, 0x22}, {0x001, 0xFF}, {0x400, 0x11}, {0x401, 0xFF}});
+        good("a record across a 256-byte boundary", data(0x00F8, k16) + kEnd, 16, {0x000, 0x100},
+             {{0x0F7, 0xFF}, {0x0F8, 0x80}, {0x107, 0xE9}, {0x108, 0xFF}});
+        good("end record in mid-file: later records count", d16 + kEnd + data(0x0010, "\x33") + kEnd, 17, {0},
+             {{0x10, 0x33}});
+        good("blank lines, CR LF, no final line end", "\r\n" + d16.chopped(1) + "\r\n\n  \r\n" + kEnd.chopped(1), 16,
+             {0}, {{0, 0x80}});
+        // After a full last block the camera's download writes one of 0xFF.
+        good("full last block after a gap",
+             data(0x0000, "\x01") + data(0x0280, QByteArray(128, 0x5A)) + data(0x0200, k16.repeated(8)) + kEnd, 257,
+             {0x000, 0x200, 0x300}, {{0x300, 0xFF}});
+
+        bad("only an end record", kEnd, K::NoData, 0);
+        bad("no end record: truncated", kLinear0800 + d16, K::NoEndRecord, 0);
+        bad("no start code", kLinear0800 + d16.mid(1) + kEnd, K::NoStartCode, 2);
+        bad("':' in mid-line", kLinear0800 + d16.left(9) + ':' + d16.mid(9) + kEnd, K::NotHex, 2);
+        bad("not a hex digit", d16.left(12) + 'G' + d16.mid(13) + kEnd, K::NotHex, 1);
+        bad("odd digit count", d16.chopped(2) + '\n' + kEnd, K::OddDigits, 1);
+        bad("short line", d16.chopped(3) + '\n' + kEnd, K::LengthMismatch, 1);
+        bad("long line", d16.chopped(1) + "00\n" + kEnd, K::LengthMismatch, 1);
+        bad("fewer than five bytes", ":000000\n" + kEnd, K::LengthMismatch, 1);
+        bad("bad checksum", "\n" + kLinear0800 + literal.left(41) + "41\n" + kEnd, K::BadChecksum, 3);
+        bad("type 06", record(0x06, 0, "") + kEnd, K::BadType, 1);
+        bad("type 04 of four bytes", record(0x04, 0, QByteArray::fromHex("08000000")) + d16 + kEnd,
+            K::BadAddressRecord, 1);
+        bad("end record with data", d16 + record(0x01, 0, QByteArray::fromHex("00")), K::BadAddressRecord, 2);
+        bad("overlapping data", d16 + data(0x000F, "\x01\x02") + kEnd, K::Overlap, 2);
+        bad("the same bytes through another base", record(0x04, 0, QByteArray::fromHex("0001")) + d16
+                + record(0x02, 0, QByteArray::fromHex("1000")) + d16 + kEnd,
+            K::Overlap, 4);
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, errorKind);
+        QFETCH(int, errorLine);
+        QFETCH(int, dataBytes);
+        QFETCH(QList<quint32>, blocks);
+        QFETCH(QList<Spot>, spots);
+
+        QBuffer buffer(&text);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const HexReadResult result = HexFile::read(buffer);
+        QCOMPARE(result.image ? kAccepted : int(result.error.kind), errorKind);
+        QCOMPARE(result.image ? 0 : result.error.line, errorLine);
+        if (!result.image)
+            return;
+        QCOMPARE(result.image->dataByteCount(), dataBytes);
+        QCOMPARE(result.image->blockCount(), blocks.size()); // the progress bar counts 256 x this
+        const QList<FirmwareImage::Block> written = result.image->blocks();
+        QList<quint32> addresses;
+        for (const FirmwareImage::Block &block : written) {
+            addresses.append(block.address);
+            QCOMPARE(block.bytes.size(), 256);
+        }
+        QCOMPARE(addresses, blocks);
+        for (const Spot &spot : spots) {
+            const int index = int(addresses.indexOf(spot.first & ~0xFFu));
+            QVERIFY(index >= 0);
+            QCOMPARE(quint8(written.at(index).bytes.at(int(spot.first & 0xFF))), quint8(spot.second));
+        }
+    }
 };
-
-void HexFileTest::read_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("errorKind");
-    QTest::addColumn<int>("errorLine");
-    QTest::addColumn<int>("dataBytes");
-    QTest::addColumn<QList<quint32>>("blocks");
-    QTest::addColumn<QList<Spot>>("spots");
-
-    using K = HexError::Kind;
-    const auto good = [](const char *name, const QByteArray &text, int bytes, QList<quint32> blocks,
-                         QList<Spot> spots) {
-        QTest::newRow(name) << text << kAccepted << 0 << bytes << blocks << spots;
-    };
-    const auto bad = [](const char *name, const QByteArray &text, K kind, int line) {
-        QTest::newRow(name) << text << int(kind) << line << 0 << QList<quint32>{} << QList<Spot>{};
-    };
-    const QByteArray d16 = data(0x0000, pattern(16)); // 0x80 ... 0xE9
-    const QByteArray literal = ":10010000214601360121470136007EFE09D2190140\n"; // written out by hand
-    const auto gapFree = [](int size) { return HexWriter::write(0x08000000, pattern(size)); };
-
-    good("literal data record at 0x0100, lower-case digits", literal.toLower() + kEnd, 16, {0x100},
-         {{0x100, 0x21}, {0x10A, 0x7E}, {0x10B, 0xFE}, {0x10F, 0x01}, {0x110, 0xFF}, {0x1FF, 0xFF}});
-    good("every record type; 02: value x 16 + offset, 04: value x 65536 + offset",
-         ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800 + ":04000005000000CD2A\n"
-             + data(0x1234, "\x55\xAA") + kEnd,
-         3, {0x12000, 0x08001200}, {{0x12010, 0x42}, {0x08001233, 0xFF}, {0x08001234, 0x55}, {0x08001235, 0xAA}});
-    good("no address record, gaps: only blocks with data, ascending",
-         data(0x0400, "\x11") + data(0x0000, "\x22") + kEnd, 2, {0x000, 0x400},
-         {{0x000, 0x22}, {0x001, 0xFF}, {0x400, 0x11}, {0x401, 0xFF}});
-    good("a record across a 256-byte boundary", data(0x00F8, pattern(16)) + kEnd, 16, {0x000, 0x100},
-         {{0x0F7, 0xFF}, {0x0F8, 0x80}, {0x107, 0xE9}, {0x108, 0xFF}});
-    good("end record in mid-file: later records count", d16 + kEnd + data(0x0010, "\x33") + kEnd, 17, {0},
-         {{0x10, 0x33}});
-    good("blank lines, CR LF, no final line end", "\r\n" + d16.chopped(1) + "\r\n\n  \r\n" + kEnd.chopped(1), 16,
-         {0}, {{0, 0x80}});
-    good("1000 bytes: last block 232 bytes + 0xFF", gapFree(1000), 1000,
-         {0x08000000, 0x08000100, 0x08000200, 0x08000300},
-         {{0x080003E7, quint8(pattern(1000).at(999))}, {0x080003E8, 0xFF}, {0x080003FF, 0xFF}});
-    good("512 bytes: a block of 0xFF follows", gapFree(512), 512, {0x08000000, 0x08000100, 0x08000200},
-         {{0x080001FF, quint8(pattern(512).at(511))}, {0x08000200, 0xFF}, {0x080002FF, 0xFF}});
-    good("full last block after a gap",
-         data(0x0000, "\x01") + data(0x0280, pattern(128)) + data(0x0200, pattern(128)) + kEnd, 257,
-         {0x000, 0x200, 0x300}, {{0x300, 0xFF}});
-
-    bad("only an end record", kEnd, K::NoData, 0);
-    bad("no end record: truncated", kLinear0800 + d16, K::NoEndRecord, 0);
-    bad("no start code", kLinear0800 + d16.mid(1) + kEnd, K::NoStartCode, 2);
-    bad("':' in mid-line", kLinear0800 + d16.left(9) + ':' + d16.mid(9) + kEnd, K::NotHex, 2);
-    bad("not a hex digit", d16.left(12) + 'G' + d16.mid(13) + kEnd, K::NotHex, 1);
-    bad("odd digit count", d16.chopped(2) + '\n' + kEnd, K::OddDigits, 1);
-    bad("short line", d16.chopped(3) + '\n' + kEnd, K::LengthMismatch, 1);
-    bad("long line", d16.chopped(1) + "00\n" + kEnd, K::LengthMismatch, 1);
-    bad("fewer than five bytes", ":000000\n" + kEnd, K::LengthMismatch, 1);
-    bad("bad checksum", "\n" + kLinear0800 + literal.left(41) + "41\n" + kEnd, K::BadChecksum, 3);
-    bad("type 06", record(0x06, 0, "") + kEnd, K::BadType, 1);
-    bad("type 04 of four bytes", record(0x04, 0, QByteArray::fromHex("08000000")) + d16 + kEnd, K::BadAddressRecord, 1);
-    bad("end record with data", d16 + record(0x01, 0, QByteArray::fromHex("00")), K::BadAddressRecord, 2);
-    bad("overlapping data", d16 + data(0x000F, "\x01\x02") + kEnd, K::Overlap, 2);
-    bad("the same bytes through another base", record(0x04, 0, QByteArray::fromHex("0001")) + d16
-            + record(0x02, 0, QByteArray::fromHex("1000")) + d16 + kEnd,
-        K::Overlap, 4);
-}
-
-void HexFileTest::read()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(int, errorKind);
-    QFETCH(int, errorLine);
-    QFETCH(int, dataBytes);
-    QFETCH(QList<quint32>, blocks);
-    QFETCH(QList<Spot>, spots);
-
-    QBuffer buffer(&text);
-    QVERIFY(buffer.open(QIODevice::ReadOnly));
-    const HexReadResult result = HexFile::read(buffer);
-    QCOMPARE(result.image ? kAccepted : int(result.error.kind), errorKind);
-    QCOMPARE(result.image ? 0 : result.error.line, errorLine);
-    if (!result.image)
-        return;
-    QCOMPARE(result.image->dataByteCount(), dataBytes);
-    QCOMPARE(result.image->blockCount(), blocks.size()); // the progress bar counts 256 x this
-    const QList<FirmwareImage::Block> written = result.image->blocks();
-    QList<quint32> addresses;
-    for (const FirmwareImage::Block &block : written) {
-        addresses.append(block.address);
-        QCOMPARE(block.bytes.size(), 256);
-    }
-    QCOMPARE(addresses, blocks);
-    for (const Spot &spot : spots) {
-        const int index = int(addresses.indexOf(spot.first & ~0xFFu));
-        QVERIFY(index >= 0);
-        QCOMPARE(quint8(written.at(index).bytes.at(int(spot.first & 0xFF))), quint8(spot.second));
-    }
-}
 
 QTEST_GUILESS_MAIN(HexFileTest)
 #include "tst_hexfile.moc"
