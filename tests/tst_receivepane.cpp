@@ -79,10 +79,10 @@ void ReceivePaneTest::receiverCutsReplies()
     QTRY_COMPARE(batches, (QList<QByteArray>{QByteArray(4096, 'x'), QByteArray(4096, 'x'), QByteArray(1808, 'x')}));
     QCOMPARE(started.size(), 3);
     QVERIFY(!r.isGathering());
-    // Bytes a few ms apart are one reply; 30 ms apart, two.
+    // Bytes a few ms apart are one reply; 12 ms apart, two.
     feed({"\x90", "\x50", "\x01", "\xff"}, 3, false);
     QTRY_COMPARE(batches, QList<QByteArray>{"\x90\x50\x01\xff"});
-    feed({"\x90\x41\xff", "\x90\x51\xff"}, 30, true);
+    feed({"\x90\x41\xff", "\x90\x51\xff"}, 12, true);
     QTRY_COMPARE(batches, (QList<QByteArray>{"\x90\x41\xff", "\x90\x51\xff"}));
     // A stream with no event delivered at all is still cut after 200 ms.
     feed(QVector<QByteArray>(60, "x"), 5, true);
