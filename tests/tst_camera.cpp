@@ -179,7 +179,7 @@ void CameraTest::everyButtonReachesCamsim()
     control<QLineEdit>(&w, "lineEditPresetAdd")->setText(QStringLiteral("9"));
 
     // A motion goes on while its button is held: the press sends it, the
-    // release the stop (each on the line, then over UDP).
+    // release the stop (each on the line and over UDP).
     auto *held = control<QPushButton>(&w, "pushButtonUpRight");
     int from = camera.lines.size();
     QTest::mousePress(held, Qt::LeftButton);
@@ -227,7 +227,7 @@ void CameraTest::everyButtonReachesCamsim()
     QVERIFY(camera.find({{"command", "down-right"}, {"tilt_speed", 20}}, from) >= 0);
     QVERIFY(camera.find({{"command", "preset-set"}, {"preset", 9}}, from) >= 0);
     QVERIFY(pelco || camera.find({{"command", "zoom-wide"}, {"speed", 3}}, from) >= 0);
-    // The position inquiries read camsim's answers.
+    // The position inquiries read camsim's answers, each a line of the pane.
     QCOMPARE(control<QLineEdit>(&w, "lineEditZPos")->text(), QLatin1String(pelco ? "0" : "2345"));
     QCOMPARE(control<QLineEdit>(&w, "lineEditFPos")->text(), QLatin1String(pelco ? "0" : "abcd"));
     QVERIFY(pelco || s.paneLines().contains(QStringLiteral("a05002030405ff")));
