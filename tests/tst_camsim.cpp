@@ -1,9 +1,7 @@
-// The camera simulator tested from outside, as the window meets it: started
-// as a program, talked to through its pseudo-terminal with a real QSerialPort,
-// judged by the bytes it sends back and the JSON record it prints. The
-// window's own tests (tst_camera, tst_windowcamsim) drive every camera button
-// in every protocol, on the line and over UDP, and the position and
-// serial-number answers through it; here is what they cannot see: checksums
+// The camera simulator tested from outside, as the window meets it: a program
+// talked to through its pseudo-terminal with a real QSerialPort, judged by its
+// replies and the JSON record it prints. The window's tests drive every camera
+// button and inquiry through it; here is what they cannot see: checksums
 // judged, noise on the line, service writes, the fault options and the ends
 // of a run.
 
@@ -104,8 +102,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, text);
         QFETCH(int, frames);
-        // Every frame is acknowledged and completed (address 1), and the last
-        // one's record carries the whole text.
+        // Every frame is acknowledged and completed, and the last one's
+        // record carries the whole text.
         const bool sn = key == QLatin1String("sn");
         const QByteArray replies = shared.ask(serviceFrames(sn, text.toLatin1(), frames), 6 * frames);
         QCOMPARE(replies.count(hex("9041ff")), frames);

@@ -1,9 +1,11 @@
-// What the camera sends, as the window shows and judges it: replies as
-// lines of the receive pane, a stream that never rests, the acknowledge wait
-// that counts only replies to our own write, the serial-number reply, and
-// the pane's "claer" menu. The camera is the far end of a pseudo-terminal.
+// What the camera sends, as the receive path cuts it and the window shows and
+// judges it: replies cut from the stream, a stream that never rests while the
+// window waits without burning the processor, the position inquiry and the
+// acknowledge wait that count only replies to our own write, the
+// serial-number reply, and the pane's "claer" menu. The camera is the far end of a pseudo-terminal.
 
 #include "app/tracepane.h"
+#include "link/replyreceiver.h"
 #include "link/wait.h"
 #include "mywidgettestaccess.h"
 #include "serialwindow.h"
@@ -13,10 +15,12 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <ctime>
 #include <memory>
 
 using TestEnv::control;
@@ -26,7 +30,7 @@ class ReceivePaneTest : public QObject
     Q_OBJECT
 
     // One window, its port opened once (an open waits a second for the line
-    // to settle), serves every test; each starts with an empty pane.
+    // to settle), serves every window test; each starts with an empty pane.
     std::unique_ptr<SerialWindow> s;
     MyWidget &w() { return s->window(); }
     QTextBrowser *pane() { return control<QTextBrowser>(&w(), "textBrowserReceive"); }
@@ -43,9 +47,10 @@ private slots:
         pane()->clear();
     }
     void cleanupTestCase() { s.reset(); }
-    void bytesAFewMsApartAreOneLine();
+    void receiverCutsReplies();
     void streamKeepsWindowResponsive_data();
     void streamKeepsWindowResponsive();
+    void positionNeedsItsOwnAnswer();
     void waitAckCountsOnlyFreshReplies_data();
     void waitAckCountsOnlyFreshReplies();
     void serialNumberReply_data();
@@ -54,16 +59,35 @@ private slots:
     void paneParagraphsAreBounded();
 };
 
-void ReceivePaneTest::bytesAFewMsApartAreOneLine()
+void ReceivePaneTest::receiverCutsReplies()
 {
-    // (Two replies 20 ms apart are two lines: tst_windowcamsim.)
-    for (const char byte : {'\x90', '\x50', '\x01', '\xff'}) {
-        s->device().write(QByteArray(1, byte));
-        Wait::sleep(3);
-    }
-    QTRY_COMPARE(s->paneLines().size(), 1);
-    Wait::sleep(50);
-    QCOMPARE(s->paneLines(), QStringList{"905001ff"});
+    ReplyReceiver r;
+    QSignalSpy started(&r, &ReplyReceiver::batchStarted);
+    QList<QByteArray> batches;
+    connect(&r, &ReplyReceiver::batchReady, [&batches](const QByteArray &b) { batches.append(b); });
+    // One chunk every gapMs, the event loop running meanwhile, or not at all
+    // (the window busy in a long slot: the timers that end a batch are then
+    // due but not yet delivered).
+    const auto feed = [&](const QVector<QByteArray> &chunks, int gapMs, bool busy) {
+        batches.clear();
+        for (const QByteArray &chunk : chunks) {
+            r.feed(chunk);
+            busy ? QThread::msleep(gapMs) : Wait::sleep(gapMs);
+        }
+    };
+    feed({QByteArray(10000, 'x')}, 0, false);
+    QTRY_COMPARE(batches, (QList<QByteArray>{QByteArray(4096, 'x'), QByteArray(4096, 'x'), QByteArray(1808, 'x')}));
+    QCOMPARE(started.size(), 3);
+    QVERIFY(!r.isGathering());
+    // Bytes a few ms apart are one reply; 12 ms apart, two.
+    feed({"\x90", "\x50", "\x01", "\xff"}, 3, false);
+    QTRY_COMPARE(batches, QList<QByteArray>{"\x90\x50\x01\xff"});
+    feed({"\x90\x41\xff", "\x90\x51\xff"}, 12, true);
+    QTRY_COMPARE(batches, (QList<QByteArray>{"\x90\x41\xff", "\x90\x51\xff"}));
+    // A stream with no event delivered at all is still cut after 200 ms.
+    feed(QVector<QByteArray>(60, "x"), 5, true);
+    QCOMPARE(batches.size(), 1);
+    QVERIFY(batches.constFirst().size() < 50);
 }
 
 void ReceivePaneTest::streamKeepsWindowResponsive_data()
@@ -81,24 +105,30 @@ void ReceivePaneTest::streamKeepsWindowResponsive()
     QTimer source;
     source.setTimerType(Qt::PreciseTimer);
     connect(&source, &QTimer::timeout, [&] {
-        QByteArray bytes;
-        while (bytes.size() < bytesPerTick)
-            bytes.append(static_cast<char>(sent.size() + bytes.size()));
+        const QByteArray bytes(bytesPerTick, static_cast<char>(sent.size() / bytesPerTick));
         sent.append(bytes);
         s->device().write(bytes);
     });
-    // The window's own timers keep running throughout.
+    // The window's own timers keep running throughout the wait, which
+    // takes its full time and burns no processor time of its own.
     qint64 longestGap = 0;
-    QElapsedTimer sinceTick;
+    QElapsedTimer sinceTick, clock;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
     sinceTick.start();
     source.start(2);
     ticker.start(20);
+    clock.start();
+    const std::clock_t cpuBefore = std::clock();
     Wait::sleep(1000);
+    const qint64 cpuMs = qint64(std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC, wallMs = clock.elapsed();
     source.stop();
     ticker.stop();
     Wait::sleep(300);
+    QVERIFY2(wallMs >= 1000 && wallMs < 1300, qPrintable(QString::number(wallMs)));
+    QVERIFY2(longestGap < 150, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(longestGap)));
+    // A spinning wait would cost about the whole second.
+    QVERIFY2(bytesPerTick > 2 || cpuMs < 500, qPrintable(QStringLiteral("%1 ms of processor time").arg(cpuMs)));
 
     // Every byte shows once, in order, in lines of at most 4096 bytes, and
     // no gathering ran much longer than 200 ms.
@@ -107,7 +137,19 @@ void ReceivePaneTest::streamKeepsWindowResponsive()
     for (const QString &line : lines)
         QVERIFY(line.size() <= 2 * 4096);
     QVERIFY2(lines.size() >= 4, qPrintable(QString::number(lines.size())));
-    QVERIFY2(longestGap < 150, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(longestGap)));
+}
+
+void ReceivePaneTest::positionNeedsItsOwnAnswer()
+{
+    // A position inquiry (VISCA, the start-up choice) that gets no answer
+    // shows none, not the earlier position reply the window received last.
+    auto *position = control<QLineEdit>(&w(), "lineEditFPos");
+    position->setText(QStringLiteral("0"));
+    s->device().write(QByteArray::fromHex("905001020304ff"));
+    QTRY_COMPARE(s->paneLines().size(), 1);
+    control<QPushButton>(&w(), "pushButtonGetFPos")->click();
+    QCOMPARE(s->device().received().right(5).toHex(), QByteArray("81090448ff"));
+    QCOMPARE(position->text(), QString());
 }
 
 void ReceivePaneTest::waitAckCountsOnlyFreshReplies_data()
@@ -115,12 +157,10 @@ void ReceivePaneTest::waitAckCountsOnlyFreshReplies_data()
     QTest::addColumn<QByteArray>("before"); // sent by the device just before the write
     QTest::addColumn<QByteArray>("reply");  // sent after the write
     QTest::addColumn<bool>("acknowledged");
-
     QTest::newRow("NACK") << QByteArray() << QByteArray("\x1f") << false;
     QTest::newRow("stray 0x00 before the ACK") << QByteArray() << QByteArray("\x00\x79", 2) << true;
     // Still in the driver when we write: an old reply, however it ended.
-    QTest::newRow("ACK still arriving at the write, no reply")
-        << QByteArray("\x79") << QByteArray() << false;
+    QTest::newRow("ACK still arriving at the write, no reply") << QByteArray("\x79") << QByteArray() << false;
 }
 
 void ReceivePaneTest::waitAckCountsOnlyFreshReplies()
@@ -128,7 +168,6 @@ void ReceivePaneTest::waitAckCountsOnlyFreshReplies()
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, reply);
     QFETCH(bool, acknowledged);
-
     s->device().write(before);
     MyWidgetTestAccess::writeSerial(w(), "\x7f");
     if (!reply.isEmpty())
@@ -148,18 +187,14 @@ void ReceivePaneTest::serialNumberReply_data()
     QTest::addColumn<QByteArray>("number"); // the reply after its two header bytes
     QTest::addColumn<int>("replyAfterMs");
     QTest::addColumn<QString>("shown");
-
     QTest::newRow("12 characters") << 12 << QByteArray("QD1234567890\xff") << 20 << "QD1234567890";
     QTest::newRow("no final FF") << 12 << QByteArray("QD1234567890") << 20 << "OLD";
     QTest::newRow("too late: after 500 ms") << 12 << QByteArray("QD1234567890\xff") << 700 << "OLD";
-    QTest::newRow("15 characters") << 15 << QByteArray("QD1234567890123\xff") << 20
-                                   << "QD1234567890123";
+    QTest::newRow("15 characters") << 15 << QByteArray("QD1234567890123\xff") << 20 << "QD1234567890123";
     QTest::newRow("15 expected, 12 sent: the FF is no character")
         << 15 << QByteArray("QD1234567890\xff") << 20 << "QD1234567890";
-    QTest::newRow("UTF-8 inside")
-        << 12 << QByteArray("AB\xc3\xa9\xff") << 20 << QStringLiteral("AB\u00e9");
-    QTest::newRow("a zero byte ends the text")
-        << 12 << QByteArray("QD12") + '\0' + "3456789\xff" << 20 << "QD12";
+    QTest::newRow("UTF-8 inside") << 12 << QByteArray("AB\xc3\xa9\xff") << 20 << QStringLiteral("AB\u00e9");
+    QTest::newRow("a zero byte ends the text") << 12 << QByteArray("QD12") + '\0' + "3456789\xff" << 20 << "QD12";
 }
 
 void ReceivePaneTest::serialNumberReply()
@@ -168,21 +203,18 @@ void ReceivePaneTest::serialNumberReply()
     QFETCH(QByteArray, number);
     QFETCH(int, replyAfterMs);
     QFETCH(QString, shown);
-
     auto *field = control<QLineEdit>(&w(), "lineEditSN");
     field->setText(QStringLiteral("OLD"));
     MyWidgetTestAccess::setSnLength(w(), snLength);
     MyWidgetTestAccess::writeSerial(w(), QByteArray::fromHex("81090407ff"));
     MyWidgetTestAccess::expectSerialNumberReply(w());
     Wait::sleep(replyAfterMs);
-    s->device().write("\x90\x50" + number);
-    QTRY_COMPARE(s->paneLines().size(), 1);
-
-    QCOMPARE(field->text(), shown);
-    // The next reply is no serial number.
-    s->device().write("\x90\x50" + QByteArray("XX0000000000") + "\xff");
-    QTRY_COMPARE(s->paneLines().size(), 2);
-    QCOMPARE(field->text(), shown);
+    // The reply, then one that is no serial number.
+    for (const QByteArray &reply : {number, QByteArray("XX0000000000\xff")}) {
+        s->device().write("\x90\x50" + reply);
+        QTRY_COMPARE(s->paneLines().size(), reply == number ? 1 : 2);
+        QCOMPARE(field->text(), shown);
+    }
 }
 
 void ReceivePaneTest::claerEmptiesPaneOnly()
@@ -222,7 +254,6 @@ void ReceivePaneTest::paneParagraphsAreBounded()
     // tst_camera's datagrams.)
     TracePane::appendPlain(pane(), QStringLiteral("a\nb"));
     QCOMPARE(pane()->document()->blockCount(), 1);
-
     for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
         TracePane::appendPlain(pane(), QString::number(i));
     QCOMPARE(pane()->document()->blockCount(), TracePane::kMaxParagraphs);
