@@ -17,7 +17,6 @@ public:
     static void setUdpConnected(MyWidget &w, bool up) { w.udpConnected = up; }
     static void expectSerialNumberReply(MyWidget &w) { w.expectSerialNumberReply(); }
     static qint64 writeSerial(MyWidget &w, const QByteArray &bytes) { return w.writeSerial(bytes); }
-    static int protocolIndex(const MyWidget &w) { return w.protocolIndex; }
     static bool udpConnected(const MyWidget &w) { return w.udpConnected; }
     // The port the system gave the UDP receive socket (0 before Connect).
     static quint16 udpReceivePort(const MyWidget &w) { return w.udpRxSocket->localPort(); }
