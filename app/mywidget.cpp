@@ -6,6 +6,8 @@
 #include "link/serialbootlink.h"
 #include "menuopener.h"
 #include "resourceinit.h"
+#include "service/serialnumber.h"
+#include "service/serviceframes.h"
 #include "styles.h"
 #include "tracepane.h"
 #include "ui_mywidget.h"
@@ -28,8 +30,6 @@ namespace {
 const QString kWindowIcon = QStringLiteral(":/images/images/tool.png");
 
 constexpr int kPortListVisibleItems = 5;
-constexpr int kSerialNumberMaxLength = 15;
-constexpr int kLogoMaxLength = 7;
 constexpr int kViscaPanTiltSpeedMax = 24;
 constexpr int kZoomSpeedMax = 7;
 
@@ -109,14 +109,16 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     udpConnected = false;
     serialOpen = false;
     snReadPending = false;
-    snLength = 12;
-    logoLength = 7;
+    // The field takes the longer number, yet 12 characters are meant until a
+    // length is chosen; the logo starts as the VN620's.
+    snLength = SerialNumber::kShortLength;
+    logoLength = ServiceFrames::kVn620LogoLength;
 
     ui->progressBar->setValue(0);
     ui->pushButtonUpdata->setEnabled(false);
 
-    ui->lineEditSN->setMaxLength(kSerialNumberMaxLength);
-    ui->lineEditLogo->setMaxLength(kLogoMaxLength);
+    ui->lineEditSN->setMaxLength(SerialNumber::kLongLength);
+    ui->lineEditLogo->setMaxLength(ServiceFrames::kVn620LogoLength);
 
     protocolIndex = 2;
 

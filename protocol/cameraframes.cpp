@@ -199,6 +199,8 @@ QByteArray pelcoP(quint8 address, const QByteArray &body)
     return frame;
 }
 
+} // namespace
+
 QByteArray visca(quint8 header, const QByteArray &message)
 {
     QByteArray frame;
@@ -207,8 +209,6 @@ QByteArray visca(quint8 header, const QByteArray &message)
     frame.append(char(kViscaTerminator));
     return frame;
 }
-
-} // namespace
 
 int fieldValue(const QString &text)
 {

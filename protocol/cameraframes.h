@@ -70,6 +70,9 @@ int fieldValue(const QString &text);
 // low 8 bits kept (address 1 gives 0x81).
 quint8 viscaHeader(const QString &addressText);
 
+// A VISCA frame: the header byte, the message, the terminator FF.
+QByteArray visca(quint8 header, const QByteArray &message);
+
 // The frame of `command` in `protocol`. Empty when the protocol has no such
 // command, and for a protocol index outside the three. Home exists only in
 // VISCA and is always built as a VISCA frame.

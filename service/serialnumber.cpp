@@ -3,7 +3,6 @@
 namespace SerialNumber {
 namespace {
 
-constexpr int kShortLength = 12;
 constexpr int kShortTail = 4;
 constexpr int kLongTail = 3;
 

@@ -10,6 +10,10 @@
 // numbered one after another.
 namespace SerialNumber {
 
+// The two lengths a camera's serial number can have.
+constexpr int kShortLength = 12;
+constexpr int kLongLength = 15;
+
 // How many characters of a number of `length` characters are the counter.
 int tailLength(int length);
 

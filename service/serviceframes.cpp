@@ -1,11 +1,12 @@
 #include "serviceframes.h"
 
+#include "protocol/cameraframes.h"
+
 #include <initializer_list>
 
 namespace ServiceFrames {
 namespace {
 
-constexpr quint8 kTerminator = 0xFF;
 constexpr quint8 kLatin1Max = 0xFF;
 
 // A service write: 01 06 61, then the slot (which pair of characters) and
@@ -19,12 +20,6 @@ constexpr quint8 kLogoSlot = 0xD0;
 constexpr quint8 kLogoTag = 0x87;
 constexpr int kBytesPerWrite = 2;
 
-constexpr int kShortSerialNumber = 12;
-constexpr int kShortSerialNumberFrames = 6;
-constexpr int kLongSerialNumberFrames = 8;
-constexpr int kShortLogo = 7;
-constexpr int kShortLogoFrames = 4;
-constexpr int kLongLogoFrames = 8;
 
 
 // Where the communication test looks in the answer's hexadecimal text, and
@@ -43,16 +38,16 @@ constexpr int kVersionLowDigit = 7;
 QByteArray frame(quint8 header, std::initializer_list<quint8> message)
 {
     QByteArray bytes;
-    bytes.append(char(header));
     for (const quint8 byte : message)
         bytes.append(char(byte));
-    bytes.append(char(kTerminator));
-    return bytes;
+    return CameraFrames::visca(header, bytes);
 }
 
-QList<QByteArray> writes(quint8 header, quint8 slot, quint8 tag, const QByteArray &data,
-                         int frameCount)
+// The frames that carry `length` characters, two a frame; the last pair of
+// an odd length ends in 0x00.
+QList<QByteArray> writes(quint8 header, quint8 slot, quint8 tag, const QByteArray &data, int length)
 {
+    const int frameCount = (length + kBytesPerWrite - 1) / kBytesPerWrite;
     const auto byteAt = [&data](int i) { return i < data.size() ? quint8(data.at(i)) : quint8(0); };
     QList<QByteArray> frames;
     for (int k = 0; k < frameCount; ++k) {
@@ -93,9 +88,7 @@ QByteArray textBytes(const QString &text)
 
 QList<QByteArray> serialNumberWrite(quint8 header, const QByteArray &number, int length)
 {
-    const int frames =
-        length == kShortSerialNumber ? kShortSerialNumberFrames : kLongSerialNumberFrames;
-    return writes(header, kSerialNumberSlot, kSerialNumberTag, number, frames);
+    return writes(header, kSerialNumberSlot, kSerialNumberTag, number, length);
 }
 
 QByteArray serialNumberRead(quint8 header)
@@ -105,8 +98,7 @@ QByteArray serialNumberRead(quint8 header)
 
 QList<QByteArray> logoWrite(quint8 header, const QByteArray &logo, int length)
 {
-    const int frames = length == kShortLogo ? kShortLogoFrames : kLongLogoFrames;
-    return writes(header, kLogoSlot, kLogoTag, logo, frames);
+    return writes(header, kLogoSlot, kLogoTag, logo, length);
 }
 
 QByteArray communicationTest(quint8 header)

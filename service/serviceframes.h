@@ -18,6 +18,10 @@
 // The writes carry two characters a frame; the camera stores them by k.
 namespace ServiceFrames {
 
+// The logo lengths of the two camera models.
+constexpr int kVn620LogoLength = 7;
+constexpr int kRm410LogoLength = 15;
+
 // The bytes the camera stores for a text: one per character, its code when
 // that fits a byte, else 0x00.
 QByteArray textBytes(const QString &text);

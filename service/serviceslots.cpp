@@ -30,10 +30,10 @@ constexpr uint kServiceFrameGapMs = 12;
 // The firmware answers an inquiry within a few milliseconds.
 constexpr int kInquiryReplyTimeoutMs = 100;
 
-constexpr int kShortSerialNumber = 12;
-constexpr int kLongSerialNumber = 15;
-constexpr int kShortLogo = 7;
-constexpr int kLongLogo = 15;
+constexpr int kShortSerialNumber = SerialNumber::kShortLength;
+constexpr int kLongSerialNumber = SerialNumber::kLongLength;
+constexpr int kShortLogo = ServiceFrames::kVn620LogoLength;
+constexpr int kLongLogo = ServiceFrames::kRm410LogoLength;
 
 // What the canned entries of the command line do (shown as they are, in
 // every language).
