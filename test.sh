@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test offscreen.
+# Installs what is missing, builds, and runs every test offscreen; then the
+# same suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/deps.sh
 bash scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure --parallel 2
+bash scripts/sanitize.sh

@@ -6,6 +6,9 @@ set -euo pipefail
 QUILLON_PACKAGES=(
     cmake make g++ pkg-config
     qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+    # The checked build and the fuzz targets: clang with its sanitizer and
+    # libFuzzer runtimes, and llvm-symbolizer for readable reports.
+    clang libclang-rt-14-dev llvm-14
     # A font that covers Chinese, so the switched window shows characters
     # (and the full-width colon of "Port：") instead of empty boxes.
     fonts-wqy-microhei
