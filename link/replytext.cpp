@@ -72,4 +72,10 @@ std::optional<QString> serialNumber(const QByteArray &replyHex, int length)
     return QString::fromUtf8(text);
 }
 
+QString fromDatagram(const QByteArray &datagram)
+{
+    const int end = datagram.indexOf('\0');
+    return QString::fromUtf8(end >= 0 ? datagram.left(end) : datagram);
+}
+
 } // namespace ReplyText

@@ -30,6 +30,11 @@ QByteArray withoutCommandReplies(const QByteArray &replyHex);
 // reply that holds fewer), or nothing when the reply does not end in 0xFF.
 std::optional<QString> serialNumber(const QByteArray &replyHex, int length);
 
+// What the receive pane shows for a datagram from the network camera: its
+// text up to the first zero byte (the camera's string terminator), read as
+// UTF-8.
+QString fromDatagram(const QByteArray &datagram);
+
 } // namespace ReplyText
 
 #endif // QUILLON_REPLYTEXT_H

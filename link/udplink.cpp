@@ -6,6 +6,7 @@
 #include "mywidget.h"
 
 #include "app/styles.h"
+#include "link/replytext.h"
 #include "ui_mywidget.h"
 
 #include <QUdpSocket>
@@ -67,10 +68,6 @@ void MyWidget::rx_udp()
         if (read < 0)
             return; // the socket failed; what is left is not readable
         datagram.truncate(int(read));
-        // The camera's text ends at its first zero byte.
-        const int end = datagram.indexOf('\0');
-        if (end >= 0)
-            datagram.truncate(end);
-        appendTrace(QString::fromUtf8(datagram));
+        appendTrace(ReplyText::fromDatagram(datagram));
     }
 }
