@@ -6,12 +6,18 @@
 #include <QTimer>
 
 #include <utility>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
 namespace TracePane {
 namespace {
+
+// Marks a block that holds a paragraph (QTextBlock::userState).
+constexpr int kParagraph = 1;
+constexpr QChar kFrameStart(0xFDD0);
+constexpr QChar kFrameEnd(0xFDD1);
 
 void insertParagraph(QTextEdit *pane, const QString &text);
 
@@ -83,18 +89,28 @@ void insertParagraph(QTextEdit *pane, const QString &text)
     const bool followingTail = bar->value() == bar->maximum();
 
     // A line break inside the text (a datagram, say) stays inside the one
-    // paragraph instead of starting new ones.
+    // paragraph instead of starting new ones. Inserted text also starts a
+    // new paragraph at U+2029, and at U+FDD0 and U+FDD1, the two
+    // noncharacters the text document uses to mark frames: U+2029 becomes a
+    // line break too, the noncharacters the replacement character.
     QString line = text;
     line.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
     line.replace(QLatin1Char('\n'), QChar::LineSeparator);
     line.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    line.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
+    line.replace(kFrameStart, QChar::ReplacementCharacter);
+    line.replace(kFrameEnd, QChar::ReplacementCharacter);
 
+    // An empty pane still holds one empty block, which takes the first
+    // paragraph; an empty paragraph must not be taken for that block, or
+    // the next paragraph would overwrite it.
     QTextDocument *document = pane->document();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
-    if (!document->isEmpty())
+    if (document->blockCount() > 1 || document->firstBlock().userState() == kParagraph)
         cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
     cursor.insertText(line, QTextCharFormat());
+    cursor.block().setUserState(kParagraph);
 
     if (followingTail)
         bar->setValue(bar->maximum());

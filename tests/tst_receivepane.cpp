@@ -56,6 +56,8 @@ private slots:
     void serialNumberReply_data();
     void serialNumberReply();
     void claerEmptiesPaneOnly();
+    void paneParagraphs_data();
+    void paneParagraphs();
     void paneParagraphsAreBounded();
 };
 
@@ -248,12 +250,35 @@ void ReceivePaneTest::claerEmptiesPaneOnly()
     QCOMPARE(pane()->findChildren<QMenu *>().size(), 1);
 }
 
+void ReceivePaneTest::paneParagraphs_data()
+{
+    // What was added, and the paragraphs the pane holds then. (Markup shows
+    // as it is: tst_camera's datagrams.)
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("paragraphs");
+    const QString lineBreak(QChar::LineSeparator);
+    QTest::newRow("line breaks stay inside")
+        << QStringList{"a\nb", "c\r\nd\re"} << QStringList{"a" + lineBreak + "b", "c" + lineBreak + "d" + lineBreak + "e"};
+    QTest::newRow("paragraph separator") << QStringList{QStringLiteral("a\u2029b")} << QStringList{"a" + lineBreak + "b"};
+    QTest::newRow("the document's frame marks")
+        << QStringList{QStringLiteral("a\ufdd0b\ufdd1")} << QStringList{QStringLiteral("a\ufffdb\ufffd")};
+    QTest::newRow("empty first paragraphs") << QStringList{"", "", "x"} << QStringList{"", "", "x"};
+}
+
+void ReceivePaneTest::paneParagraphs()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, paragraphs);
+    for (const QString &text : added)
+        TracePane::appendPlain(pane(), text);
+    QStringList shown;
+    for (QTextBlock block = pane()->document()->begin(); block.isValid(); block = block.next())
+        shown.append(block.text());
+    QCOMPARE(shown, paragraphs);
+}
+
 void ReceivePaneTest::paneParagraphsAreBounded()
 {
-    // A line break stays inside its paragraph. (Markup shows as it is:
-    // tst_camera's datagrams.)
-    TracePane::appendPlain(pane(), QStringLiteral("a\nb"));
-    QCOMPARE(pane()->document()->blockCount(), 1);
     for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
         TracePane::appendPlain(pane(), QString::number(i));
     QCOMPARE(pane()->document()->blockCount(), TracePane::kMaxParagraphs);
