@@ -153,7 +153,7 @@ Plan plan(quint64 seed, int run)
         p.block = uniform(rng, 1, p.blocks);
         break;
     case Fault::Garbage:
-        p.garbageMs = uniform(rng, 5, 200);
+        p.garbageMs = uniform(rng, 2, 50);
         break;
     case Fault::CorruptHex:
         p.hex = damaged(p.hex, rng, &p.badLine, &p.damage);
@@ -210,9 +210,13 @@ Expected expected(const Plan &p)
     case Fault::Silence:
     case Fault::Closed:
         // After the last block only Go goes unanswered, which ends the run
-        // as a success: the program shows itself on the camera.
-        if (p.block == p.blocks)
+        // as a success (the program shows itself on the camera) unless the
+        // line is gone and Go never reached it.
+        if (p.block == p.blocks && p.fault == Fault::Silence)
             return {};
+        if (p.block == p.blocks)
+            return {false, QStringLiteral("Tip: Serial Port Error,Please restart."),
+                    QStringLiteral("no answer to the Go command to 0x08000000")};
         return {false, downloadBox(p.block + 1 == p.blocks),
                 "no answer to the Write Memory command of the block at " + blockAddress(p.block + 1)};
     case Fault::EraseFails:
