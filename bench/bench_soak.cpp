@@ -45,6 +45,19 @@
 
 using TestEnv::control;
 
+// AddressSanitizer keeps freed memory in quarantine: resident memory then
+// says nothing about leaks.
+#if defined(__SANITIZE_ADDRESS__)
+#define SOAK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SOAK_ASAN 1
+#endif
+#endif
+#ifndef SOAK_ASAN
+#define SOAK_ASAN 0
+#endif
+
 namespace {
 
 constexpr quint32 kFlashStart = 0x08000000;
@@ -173,7 +186,9 @@ QStringList camsimOptions(const Plan &p, const QString &flashPath)
     case Fault::Silence: return options << "--silent-after-block" << QString::number(p.block);
     case Fault::Closed: return options << "--close-after-block" << QString::number(p.block);
     case Fault::EraseFails: return options << "--fail-erase";
-    case Fault::Garbage: return options << "--garbage-every" << QString::number(p.garbageMs);
+    // Noise only meets an answer the window waits for when bytes take their
+    // time on the wire.
+    case Fault::Garbage: return options << "--garbage-every" << QString::number(p.garbageMs) << "--wire-time";
     default: return options;
     }
 }
@@ -359,6 +374,7 @@ QJsonObject upgradeOnce(MyWidget &window, BoxAnswerer &boxes, quint64 seed, int 
                        {"hung", hung},
                        {"ready", ready},
                        {"misleading", misleading},
+                       {"paneTail", added.mid(qMax(0, int(added.size()) - 4)).join(QLatin1String(" / "))},
                        {"paragraphs", pane->document()->blockCount()},
                        {"rssKib", residentKib()}};
 }
@@ -517,7 +533,7 @@ int parentMain(int argc, char *argv[], quint64 seed, int runs, bool keepPane)
     }
 
     const int rssTo = runs;
-    const bool rssKnown = runs >= kRssFromRun && childOf.value(kRssFromRun) == 1 && childOf.value(rssTo) == 1;
+    const bool rssKnown = !SOAK_ASAN && runs >= kRssFromRun && childOf.value(kRssFromRun) == 1 && childOf.value(rssTo) == 1;
     const qint64 rssGrowth = rssKnown ? records.value(rssTo).value("rssKib").toVariant().toLongLong()
                                             - records.value(kRssFromRun).value("rssKib").toVariant().toLongLong()
                                       : 0;
@@ -533,6 +549,8 @@ int parentMain(int argc, char *argv[], quint64 seed, int runs, bool keepPane)
         std::printf("resident memory run %d -> run %d:                %lld -> %lld KiB, growth %lld KiB (goal < %lld)\n",
                     kRssFromRun, rssTo, records.value(kRssFromRun).value("rssKib").toVariant().toLongLong(),
                     records.value(rssTo).value("rssKib").toVariant().toLongLong(), rssGrowth, kRssGrowthGoalKib);
+    } else if (SOAK_ASAN) {
+        std::printf("resident memory: not measured under AddressSanitizer\n");
     } else {
         std::printf("resident memory: no uninterrupted child from run %d to run %d\n", kRssFromRun, rssTo);
     }
@@ -540,7 +558,7 @@ int parentMain(int argc, char *argv[], quint64 seed, int runs, bool keepPane)
                 double(wall.elapsed()) / 1000.0, children);
     const bool met = wrongFlash == 0 && hung == 0 && crashed.isEmpty() && corruptOnLine == 0 && misleading == 0
                      && notReady == 0 && neverStarted == 0 && (!rssKnown || rssGrowth < kRssGrowthGoalKib)
-                     && (rssKnown || runs < kRssFromRun);
+                     && (rssKnown || SOAK_ASAN || runs < kRssFromRun);
     std::printf("goals %s\n", met ? "met" : "NOT met");
     return met ? 0 : 2;
 }
