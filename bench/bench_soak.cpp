@@ -549,6 +549,8 @@ int parentMain(int argc, char *argv[], quint64 seed, int runs, bool keepPane)
         std::printf("resident memory run %d -> run %d:                %lld -> %lld KiB, growth %lld KiB (goal < %lld)\n",
                     kRssFromRun, rssTo, records.value(kRssFromRun).value("rssKib").toVariant().toLongLong(),
                     records.value(rssTo).value("rssKib").toVariant().toLongLong(), rssGrowth, kRssGrowthGoalKib);
+    } else if (runs < kRssFromRun) {
+        std::printf("resident memory: measured from run %d on\n", kRssFromRun);
     } else if (SOAK_ASAN) {
         std::printf("resident memory: not measured under AddressSanitizer\n");
     } else {
