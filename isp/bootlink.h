@@ -31,6 +31,9 @@ public:
     // The run must stop now (the window is closing, the line is gone): every
     // wait returns at once and nothing more is sent.
     virtual bool aborted() const = 0;
+    // The line is gone (adapter pulled, cable closed): what is sent now never
+    // reaches the device, and no answer can come.
+    virtual bool lineGone() const { return false; }
 };
 
 #endif // QUILLON_BOOTLINK_H

@@ -50,6 +50,11 @@ Outcome startProgram(BootLink &link, const Observer &observer)
     const Stm32Boot::Result result = Stm32Boot::Dialogue(link).go(Stm32Boot::kFlashStart);
     if (result.answer == Stm32Boot::Answer::Aborted || link.aborted())
         return ended(End::Aborted, result);
+    // Without a line, though, Go never reached the device: it is still in
+    // its bootloader, and "Go" in the trace would tell a story that did not
+    // happen.
+    if (!result.ok() && link.lineGone())
+        return ended(End::LineLostBeforeGo, result);
     trace(link, observer, "Go 0x08000000");
     return ended(End::Success);
 }
@@ -102,8 +107,9 @@ Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer
         progress(FirmwareImage::kBlockBytes * (i + 1));
     }
 
-    if (startProgram(link, observer).end == End::Aborted)
-        return ended(End::Aborted);
+    const Outcome started = startProgram(link, observer);
+    if (started.end != End::Success)
+        return started;
 
     // Back to the camera firmware's line settings for the Exit IAP frame.
     if (link.aborted())

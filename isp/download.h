@@ -26,6 +26,7 @@ enum class End {
     EraseFailed,        // global erase not acknowledged
     BlockFailed,        // a block before the last not acknowledged
     FinalBlockFailed,   // the last block not acknowledged
+    LineLostBeforeGo,   // every block written, but the line went before Go reached the device
     Aborted,            // the link was told to stop: nothing more is reported
 };
 
@@ -50,7 +51,8 @@ Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer
 // The parts of run() that the window also offers as single steps. eraseAll
 // ends Success, EraseCommandFailed, EraseFailed or Aborted; startProgram
 // sends Go 0x08000000 and traces it whatever the answer (the new program
-// shows itself on the camera), ending Success or Aborted.
+// shows itself on the camera), ending Success or Aborted, or LineLostBeforeGo
+// when the line was gone and Go never left.
 Outcome eraseAll(BootLink &link, const Observer &observer);
 Outcome startProgram(BootLink &link, const Observer &observer);
 

@@ -229,6 +229,12 @@ void MyWidget::reportDownloadEnd(const Download::Outcome &outcome)
     case Download::End::FinalBlockFailed:
         message = QT_TR_NOOP("Download Error1,Please restart.");
         break;
+    case Download::End::LineLostBeforeGo:
+        // The flash holds the new program, but the camera never heard Go:
+        // the same word as for any line that goes away.
+        appendTrace(outcome.failure.text());
+        QMessageBox::information(this, tr("Tip"), tr("Serial Port Error,Please restart."));
+        return;
     case Download::End::Success:
     case Download::End::Aborted:
         return;

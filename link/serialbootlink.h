@@ -29,6 +29,7 @@ public:
     void configure(qint32 baud, Parity parity) override;
     void pause(int ms) override;
     bool aborted() const override { return stopped; }
+    bool lineGone() const override { return lost; }
 
     // The window is closing: every wait ends now and nothing more is sent.
     void abort();

@@ -112,6 +112,11 @@ private slots:
         row("line closed after block 2", "", {"--close-after-block", "2"}, kGoodFile, 0,
             "no answer to the Write Memory command of the block at 0x08000200",
             "Error: Download Error2,Please restart.");
+        // After the last block an unanswered Go still counts (the program
+        // shows itself on the camera); a Go that never left does not.
+        row("Go unanswered", "", {"--silent-after-block", "4"}, kGoodFile, 0, "Go 0x08000000", "");
+        row("line closed before Go", "", {"--close-after-block", "4"}, kGoodFile, 0,
+            "no answer to the Go command to 0x08000000", portError);
         // Any fault the HEX reader finds takes one path here (tst_hexfile has them all).
         row("bad checksum on line 2", "", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum", fileError);
         row("bad checksum, in Chinese", "Chinese", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum",
