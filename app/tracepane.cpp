@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <utility>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -13,7 +14,12 @@
 namespace TracePane {
 namespace {
 
-void insertParagraph(QTextEdit *pane, const QString &text);
+// QTextDocument marks the start and end of a frame with these two
+// noncharacters; inside inserted text they start a new paragraph.
+constexpr char16_t kFrameStart = 0xFDD0;
+constexpr char16_t kFrameEnd = 0xFDD1;
+
+void insertParagraphs(QTextEdit *pane, const QStringList &lines);
 
 // The paragraphs waiting for the event loop, kept beside the pane.
 class Backlog : public QObject
@@ -36,9 +42,7 @@ public:
     void flush()
     {
         timer.stop();
-        const QStringList waiting = std::exchange(lines, {});
-        for (const QString &line : waiting)
-            insertParagraph(owner, line);
+        insertParagraphs(owner, std::exchange(lines, {}));
     }
 
 private:
@@ -65,36 +69,100 @@ void appendSoon(QTextEdit *pane, const QString &text)
     if (Backlog *backlog = backlogOf(pane))
         backlog->add(text);
     else
-        insertParagraph(pane, text);
+        insertParagraphs(pane, {text});
 }
 
 void appendPlain(QTextEdit *pane, const QString &text)
 {
+    appendPlain(pane, QStringList{text});
+}
+
+void appendPlain(QTextEdit *pane, const QStringList &lines)
+{
     if (Backlog *backlog = backlogOf(pane))
         backlog->flush();
-    insertParagraph(pane, text);
+    insertParagraphs(pane, lines);
 }
 
 namespace {
 
-void insertParagraph(QTextEdit *pane, const QString &text)
+// The text as one paragraph. A line break inside it (a datagram, say)
+// stays inside that paragraph instead of starting new ones; so does the
+// Unicode paragraph separator, and the two codes the document keeps for its
+// own frame marks are no characters to show.
+QString oneParagraph(const QString &text)
 {
+    QString line = text;
+    line.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    for (QChar &c : line) {
+        const char16_t code = c.unicode();
+        if (code == u'\n' || code == u'\r' || code == QChar::ParagraphSeparator)
+            c = QChar::LineSeparator;
+        else if (code == kFrameStart || code == kFrameEnd)
+            c = QChar::ReplacementCharacter;
+    }
+    return line;
+}
+
+// Makes room for `paragraphs` more paragraphs holding `characters`
+// characters, dropping the oldest, in an edit of its own: one edit that
+// removed at the start and added at the end would make the pane lay out all
+// it holds again, every time.
+void dropOldest(QTextCursor &cursor, int paragraphs, int characters)
+{
+    QTextDocument *document = cursor.document();
+    if (document->isEmpty())
+        return;
+    const int excessParagraphs = document->blockCount() + paragraphs - kMaxParagraphs;
+    int excessCharacters = document->characterCount() + characters - kMaxCharacters;
+    if (excessParagraphs <= 0 && excessCharacters <= 0)
+        return;
+    // Each such removal costs the pane a pass over all it holds: once over
+    // the character budget, drop a tenth more, so that a stream of long
+    // paragraphs pays that pass only now and then.
+    if (excessCharacters > 0)
+        excessCharacters += kMaxCharacters / 10;
+    QTextBlock keep = document->findBlockByNumber(qMax(0, excessParagraphs));
+    if (keep.isValid() && keep.position() < excessCharacters) {
+        keep = document->findBlock(excessCharacters);
+        if (keep.position() < excessCharacters)
+            keep = keep.next();
+    }
+    cursor.setPosition(0);
+    cursor.movePosition(keep.isValid() ? QTextCursor::NoMove : QTextCursor::End,
+                        QTextCursor::KeepAnchor);
+    if (keep.isValid())
+        cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
+
+void insertParagraphs(QTextEdit *pane, const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
     QScrollBar *bar = pane->verticalScrollBar();
     const bool followingTail = bar->value() == bar->maximum();
 
-    // A line break inside the text (a datagram, say) stays inside the one
-    // paragraph instead of starting new ones.
-    QString line = text;
-    line.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
-    line.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    line.replace(QLatin1Char('\r'), QChar::LineSeparator);
-
+    // Lines that the caps would drop within this very call are not
+    // inserted at all.
+    int first = int(lines.size()) - 1;
+    int incoming = int(lines.at(first).size()) + 1;
+    while (first > 0 && int(lines.size()) - first < kMaxParagraphs
+           && incoming + lines.at(first - 1).size() + 1 <= kMaxCharacters)
+        incoming += int(lines.at(--first).size()) + 1;
     QTextDocument *document = pane->document();
     QTextCursor cursor(document);
+    dropOldest(cursor, int(lines.size()) - first, incoming);
+
+    // One edit at the end: the pane lays out only what it gains.
     cursor.movePosition(QTextCursor::End);
-    if (!document->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-    cursor.insertText(line, QTextCharFormat());
+    cursor.beginEditBlock();
+    for (int i = first; i < lines.size(); ++i) {
+        if (!document->isEmpty())
+            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.insertText(oneParagraph(lines.at(i)), QTextCharFormat());
+    }
+    cursor.endEditBlock();
 
     if (followingTail)
         bar->setValue(bar->maximum());

@@ -2,7 +2,8 @@
 // judges it: replies cut from the stream, a stream that never rests while the
 // window waits without burning the processor, the position inquiry and the
 // acknowledge wait that count only replies to our own write, the
-// serial-number reply, and the pane's "claer" menu. The camera is the far end of a pseudo-terminal.
+// serial-number reply, the pane's "claer" menu and its caps, and a flood of
+// datagrams. The camera is the far end of a pseudo-terminal.
 
 #include "app/tracepane.h"
 #include "link/replyreceiver.h"
@@ -18,10 +19,12 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <ctime>
 #include <memory>
+#include <thread>
 
 using TestEnv::control;
 
@@ -56,7 +59,9 @@ private slots:
     void serialNumberReply_data();
     void serialNumberReply();
     void claerEmptiesPaneOnly();
+    void paneParagraphsAreBounded_data();
     void paneParagraphsAreBounded();
+    void datagramFloodKeepsWindowResponsive();
 };
 
 void ReceivePaneTest::receiverCutsReplies()
@@ -248,16 +253,102 @@ void ReceivePaneTest::claerEmptiesPaneOnly()
     QCOMPARE(pane()->findChildren<QMenu *>().size(), 1);
 }
 
+void ReceivePaneTest::paneParagraphsAreBounded_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("batched"); // added in one call, or one call each
+    QTest::addColumn<int>("paragraphs");
+    QTest::addColumn<QString>("newest"); // the last paragraph, when not the last line as it is
+    // Line breaks, the paragraph separator and the document's own frame
+    // marks stay inside their paragraph. (Markup shows as it is:
+    // tst_camera's datagrams.)
+    QTest::newRow("breaks inside a line")
+        << QStringList{QStringLiteral("a\nb\r\nc\rd\u2029e\ufdd0f\ufdd1g")} << false << 1
+        << QStringLiteral("a\u2028b\u2028c\u2028d\u2028e\ufffdf\ufffdg");
+    QStringList counted;
+    for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
+        counted.append(QString::number(i));
+    QTest::newRow("short lines beyond the cap") << counted << false << TracePane::kMaxParagraphs << QString();
+    QTest::newRow("short lines beyond the cap, in one call") << counted << true << TracePane::kMaxParagraphs << QString();
+    // Forty datagrams of 64 KiB would hold 2.6 million characters.
+    QStringList large;
+    for (int i = 0; i < 40; ++i)
+        large.append(QString(65000, QLatin1Char('a' + i % 26)));
+    QTest::newRow("64 KiB lines") << large << false << -1 << QString();
+    QTest::newRow("64 KiB lines, in one call") << large << true << -1 << QString();
+}
+
 void ReceivePaneTest::paneParagraphsAreBounded()
 {
-    // A line break stays inside its paragraph. (Markup shows as it is:
-    // tst_camera's datagrams.)
-    TracePane::appendPlain(pane(), QStringLiteral("a\nb"));
-    QCOMPARE(pane()->document()->blockCount(), 1);
-    for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
-        TracePane::appendPlain(pane(), QString::number(i));
-    QCOMPARE(pane()->document()->blockCount(), TracePane::kMaxParagraphs);
-    QCOMPARE(pane()->document()->firstBlock().text(), QStringLiteral("5"));
+    QFETCH(QStringList, lines);
+    QFETCH(bool, batched);
+    QFETCH(int, paragraphs); // -1: as many as the character budget leaves
+    QFETCH(QString, newest);
+    if (batched) {
+        TracePane::appendPlain(pane(), lines);
+    } else {
+        for (const QString &line : lines)
+            TracePane::appendPlain(pane(), line);
+    }
+    // The newest lines stay, whole and in order; the oldest go.
+    QTextDocument *document = pane()->document();
+    QVERIFY(document->characterCount() <= TracePane::kMaxCharacters);
+    if (paragraphs >= 0)
+        QCOMPARE(document->blockCount(), paragraphs);
+    QVERIFY(document->blockCount() > 1 || lines.size() == 1);
+    if (!newest.isEmpty())
+        lines.last() = newest;
+    int line = int(lines.size());
+    for (QTextBlock block = document->lastBlock(); block.isValid(); block = block.previous())
+        QCOMPARE(block.text(), lines.at(--line));
+}
+
+void ReceivePaneTest::datagramFloodKeepsWindowResponsive()
+{
+    // Datagrams faster than the pane can show them (anyone on the network
+    // may send them) into a full pane, where each edit also drops the
+    // oldest: the window keeps handling its events, and what it shows comes
+    // in the order sent, each datagram once.
+    w().show();
+    QStringList old;
+    for (int i = 0; i < TracePane::kMaxParagraphs; ++i)
+        old.append(QStringLiteral("-1 old"));
+    TracePane::appendPlain(pane(), old);
+    control<QLineEdit>(&w(), "txt_ip")->setText(QStringLiteral("127.0.0.1"));
+    control<QPushButton>(&w(), "btn_cfg")->click();
+    const quint16 port = MyWidgetTestAccess::udpReceivePort(w());
+    // The sender stops by itself: a window that never returns to its event
+    // loop would otherwise never tell it to.
+    std::thread sender([port] {
+        QUdpSocket socket;
+        const QByteArray text = " camera 90 41 ff <b>x</b>\r\n" + QByteArray(600, 'z');
+        QElapsedTimer sending;
+        sending.start();
+        for (int n = 0; !sending.hasExpired(1500); ++n) {
+            socket.writeDatagram(QByteArray::number(n) + text, QHostAddress::LocalHost, port);
+            if (n % 20 == 0)
+                QThread::usleep(1000);
+        }
+    });
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start(10);
+    Wait::sleep(1500);
+    sender.join();
+    ticker.stop();
+    Wait::sleep(300);
+    control<QPushButton>(&w(), "btn_cfg")->click();
+    QVERIFY2(longestGap < 500, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(longestGap)));
+    QVERIFY(pane()->document()->blockCount() > 100);
+    int previous = -1;
+    for (QTextBlock block = pane()->document()->firstBlock(); block.isValid(); block = block.next()) {
+        const int n = block.text().section(QLatin1Char(' '), 0, 0).toInt();
+        QVERIFY2(n > previous, qPrintable(block.text().left(20)));
+        previous = n;
+    }
 }
 
 QTEST_MAIN(ReceivePaneTest)
