@@ -14,12 +14,18 @@
 namespace TracePane {
 namespace {
 
-// Marks a block that holds a paragraph (QTextBlock::userState).
+// Marks a block that holds a paragraph (QTextBlock::userState): an empty
+// pane still holds one empty block, which is no paragraph, while an empty
+// paragraph is one.
 constexpr int kParagraph = 1;
-constexpr QChar kFrameStart(0xFDD0);
-constexpr QChar kFrameEnd(0xFDD1);
+constexpr int kNoParagraph = -1;
 
-void insertParagraph(QTextEdit *pane, const QString &text);
+// QTextDocument marks the start and end of a frame with these two
+// noncharacters; inside inserted text they start a new paragraph.
+constexpr char16_t kFrameStart = 0xFDD0;
+constexpr char16_t kFrameEnd = 0xFDD1;
+
+void insertParagraphs(QTextEdit *pane, const QStringList &lines);
 
 // The paragraphs waiting for the event loop, kept beside the pane.
 class Backlog : public QObject
@@ -42,9 +48,7 @@ public:
     void flush()
     {
         timer.stop();
-        const QStringList waiting = std::exchange(lines, {});
-        for (const QString &line : waiting)
-            insertParagraph(owner, line);
+        insertParagraphs(owner, std::exchange(lines, {}));
     }
 
 private:
@@ -63,6 +67,12 @@ Backlog *backlogOf(QTextEdit *pane)
 void setUp(QTextEdit *pane)
 {
     pane->document()->setMaximumBlockCount(kMaxParagraphs);
+    // Wrapped like a terminal, at any character. Replies are hexadecimal
+    // runs without a blank anyway; and where a run has no place to break,
+    // wrapping at word boundaries first costs time that grows with the
+    // square of the run: one 64 KiB datagram without a blank froze the window
+    // for most of a second.
+    pane->setWordWrapMode(QTextOption::WrapAnywhere);
     new Backlog(pane);
 }
 
@@ -71,46 +81,103 @@ void appendSoon(QTextEdit *pane, const QString &text)
     if (Backlog *backlog = backlogOf(pane))
         backlog->add(text);
     else
-        insertParagraph(pane, text);
+        insertParagraphs(pane, {text});
 }
 
 void appendPlain(QTextEdit *pane, const QString &text)
 {
+    appendPlain(pane, QStringList{text});
+}
+
+void appendPlain(QTextEdit *pane, const QStringList &lines)
+{
     if (Backlog *backlog = backlogOf(pane))
         backlog->flush();
-    insertParagraph(pane, text);
+    insertParagraphs(pane, lines);
 }
 
 namespace {
 
-void insertParagraph(QTextEdit *pane, const QString &text)
+// The text as one paragraph. A line break inside it (a datagram, say)
+// stays inside that paragraph instead of starting new ones; so does the
+// Unicode paragraph separator, and the two codes the document keeps for its
+// own frame marks are no characters to show.
+QString oneParagraph(const QString &text)
 {
+    QString line = text;
+    line.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    for (QChar &c : line) {
+        const char16_t code = c.unicode();
+        if (code == u'\n' || code == u'\r' || code == QChar::ParagraphSeparator)
+            c = QChar::LineSeparator;
+        else if (code == kFrameStart || code == kFrameEnd)
+            c = QChar::ReplacementCharacter;
+    }
+    return line;
+}
+
+// Makes room for `paragraphs` more paragraphs holding `characters`
+// characters, dropping the oldest, in an edit of its own: one edit that
+// removed at the start and added at the end would make the pane lay out all
+// it holds again, every time.
+void dropOldest(QTextCursor &cursor, int paragraphs, int characters)
+{
+    QTextDocument *document = cursor.document();
+    if (document->isEmpty())
+        return;
+    const int excessParagraphs = document->blockCount() + paragraphs - kMaxParagraphs;
+    int excessCharacters = document->characterCount() + characters - kMaxCharacters;
+    if (excessParagraphs <= 0 && excessCharacters <= 0)
+        return;
+    // Each such removal costs the pane a pass over all it holds: once over
+    // the character budget, drop a tenth more, so that a stream of long
+    // paragraphs pays that pass only now and then.
+    if (excessCharacters > 0)
+        excessCharacters += kMaxCharacters / 10;
+    QTextBlock keep = document->findBlockByNumber(qMax(0, excessParagraphs));
+    if (keep.isValid() && keep.position() < excessCharacters) {
+        keep = document->findBlock(excessCharacters);
+        if (keep.position() < excessCharacters)
+            keep = keep.next();
+    }
+    cursor.setPosition(0);
+    cursor.movePosition(keep.isValid() ? QTextCursor::NoMove : QTextCursor::End,
+                        QTextCursor::KeepAnchor);
+    if (keep.isValid())
+        cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+    const bool keepsSome = keep.isValid();
+    cursor.removeSelectedText();
+    document->firstBlock().setUserState(keepsSome ? kParagraph : kNoParagraph);
+}
+
+void insertParagraphs(QTextEdit *pane, const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
     QScrollBar *bar = pane->verticalScrollBar();
     const bool followingTail = bar->value() == bar->maximum();
 
-    // A line break inside the text (a datagram, say) stays inside the one
-    // paragraph instead of starting new ones. Inserted text also starts a
-    // new paragraph at U+2029, and at U+FDD0 and U+FDD1, the two
-    // noncharacters the text document uses to mark frames: U+2029 becomes a
-    // line break too, the noncharacters the replacement character.
-    QString line = text;
-    line.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
-    line.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    line.replace(QLatin1Char('\r'), QChar::LineSeparator);
-    line.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
-    line.replace(kFrameStart, QChar::ReplacementCharacter);
-    line.replace(kFrameEnd, QChar::ReplacementCharacter);
-
-    // An empty pane still holds one empty block, which takes the first
-    // paragraph; an empty paragraph must not be taken for that block, or
-    // the next paragraph would overwrite it.
+    // Lines that the caps would drop within this very call are not
+    // inserted at all.
+    int first = int(lines.size()) - 1;
+    int incoming = int(lines.at(first).size()) + 1;
+    while (first > 0 && int(lines.size()) - first < kMaxParagraphs
+           && incoming + lines.at(first - 1).size() + 1 <= kMaxCharacters)
+        incoming += int(lines.at(--first).size()) + 1;
     QTextDocument *document = pane->document();
     QTextCursor cursor(document);
+    dropOldest(cursor, int(lines.size()) - first, incoming);
+
+    // One edit at the end: the pane lays out only what it gains.
     cursor.movePosition(QTextCursor::End);
-    if (document->blockCount() > 1 || document->firstBlock().userState() == kParagraph)
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-    cursor.insertText(line, QTextCharFormat());
-    cursor.block().setUserState(kParagraph);
+    cursor.beginEditBlock();
+    for (int i = first; i < lines.size(); ++i) {
+        if (document->blockCount() > 1 || document->firstBlock().userState() == kParagraph)
+            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.insertText(oneParagraph(lines.at(i)), QTextCharFormat());
+        cursor.block().setUserState(kParagraph);
+    }
+    cursor.endEditBlock();
 
     if (followingTail)
         bar->setValue(bar->maximum());

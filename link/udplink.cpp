@@ -6,9 +6,12 @@
 #include "mywidget.h"
 
 #include "app/styles.h"
+#include "app/tracepane.h"
 #include "link/replytext.h"
 #include "ui_mywidget.h"
 
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QUdpSocket>
 
 namespace {
@@ -16,6 +19,16 @@ namespace {
 // After the link comes up the camera gets a second before the user sends
 // anything, as after opening the serial port; the window stays responsive.
 constexpr uint kSettleAfterConnectMs = 1000;
+
+// Anyone on the network may send datagrams faster than the pane can show
+// them. One turn takes what has come, up to these limits, shows it in one
+// edit of the pane and returns to the event loop; the socket announces the
+// rest at once. What the kernel cannot hold meanwhile, it drops. Laying out
+// the text costs most: a turn stops once it has gathered about as many
+// characters as the pane lays out in a few tens of milliseconds.
+constexpr int kMaxDatagramsPerTurn = 256;
+constexpr int kMaxCharactersPerTurn = 16384;
+constexpr qint64 kMaxReadMsPerTurn = 5;
 
 } // namespace
 
@@ -61,13 +74,20 @@ void MyWidget::on_btn_cfg_clicked()
 
 void MyWidget::rx_udp()
 {
-    while (udpRxSocket->hasPendingDatagrams()) {
+    QStringList texts;
+    int characters = 0;
+    QElapsedTimer reading;
+    reading.start();
+    while (texts.size() < kMaxDatagramsPerTurn && characters < kMaxCharactersPerTurn
+           && !reading.hasExpired(kMaxReadMsPerTurn) && udpRxSocket->hasPendingDatagrams()) {
         QByteArray datagram(int(qMax<qint64>(udpRxSocket->pendingDatagramSize(), 0)),
                             Qt::Uninitialized);
         const qint64 read = udpRxSocket->readDatagram(datagram.data(), datagram.size());
         if (read < 0)
-            return; // the socket failed; what is left is not readable
+            break; // the socket failed; what is left is not readable
         datagram.truncate(int(read));
-        appendTrace(ReplyText::fromDatagram(datagram));
+        texts.append(ReplyText::fromDatagram(datagram));
+        characters += int(texts.constLast().size());
     }
+    TracePane::appendPlain(ui->textBrowserReceive, texts);
 }

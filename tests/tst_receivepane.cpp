@@ -2,7 +2,8 @@
 // judges it: replies cut from the stream, a stream that never rests while the
 // window waits without burning the processor, the position inquiry and the
 // acknowledge wait that count only replies to our own write, the
-// serial-number reply, and the pane's "claer" menu. The camera is the far end of a pseudo-terminal.
+// serial-number reply, the pane's "claer" menu and its caps, and a flood of
+// datagrams. The camera is the far end of a pseudo-terminal.
 
 #include "app/tracepane.h"
 #include "link/replyreceiver.h"
@@ -18,10 +19,12 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <ctime>
 #include <memory>
+#include <thread>
 
 using TestEnv::control;
 
@@ -58,7 +61,10 @@ private slots:
     void claerEmptiesPaneOnly();
     void paneParagraphs_data();
     void paneParagraphs();
+    void paneParagraphsAreBounded_data();
     void paneParagraphsAreBounded();
+    void datagramFloodKeepsWindowResponsive_data();
+    void datagramFloodKeepsWindowResponsive();
 };
 
 void ReceivePaneTest::receiverCutsReplies()
@@ -263,6 +269,10 @@ void ReceivePaneTest::paneParagraphs_data()
     QTest::newRow("the document's frame marks")
         << QStringList{QStringLiteral("a\ufdd0b\ufdd1")} << QStringList{QStringLiteral("a\ufffdb\ufffd")};
     QTest::newRow("empty first paragraphs") << QStringList{"", "", "x"} << QStringList{"", "", "x"};
+    // A line past the character budget alone leaves nothing else: no empty
+    // paragraph in front of it either.
+    const QString huge(TracePane::kMaxCharacters + 10, QLatin1Char('h'));
+    QTest::newRow("one line over the budget") << QStringList{"x", "", huge} << QStringList{huge};
 }
 
 void ReceivePaneTest::paneParagraphs()
@@ -277,12 +287,111 @@ void ReceivePaneTest::paneParagraphs()
     QCOMPARE(shown, paragraphs);
 }
 
+void ReceivePaneTest::paneParagraphsAreBounded_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("batched"); // added in one call, or one call each
+    QTest::addColumn<int>("paragraphs");
+    QTest::addColumn<QString>("newest"); // the last paragraph, when not the last line as it is
+    QStringList counted;
+    for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
+        counted.append(QString::number(i));
+    QTest::newRow("short lines beyond the cap") << counted << false << TracePane::kMaxParagraphs << QString();
+    QTest::newRow("short lines beyond the cap, in one call") << counted << true << TracePane::kMaxParagraphs << QString();
+    // Forty datagrams of 64 KiB would hold 2.6 million characters.
+    QStringList large;
+    for (int i = 0; i < 40; ++i)
+        large.append(QString(65000, QLatin1Char('a' + i % 26)));
+    QTest::newRow("64 KiB lines") << large << false << -1 << QString();
+    QTest::newRow("64 KiB lines, in one call") << large << true << -1 << QString();
+}
+
 void ReceivePaneTest::paneParagraphsAreBounded()
 {
-    for (int i = 0; i < TracePane::kMaxParagraphs + 5; ++i)
-        TracePane::appendPlain(pane(), QString::number(i));
-    QCOMPARE(pane()->document()->blockCount(), TracePane::kMaxParagraphs);
-    QCOMPARE(pane()->document()->firstBlock().text(), QStringLiteral("5"));
+    QFETCH(QStringList, lines);
+    QFETCH(bool, batched);
+    QFETCH(int, paragraphs); // -1: as many as the character budget leaves
+    QFETCH(QString, newest);
+    if (batched) {
+        TracePane::appendPlain(pane(), lines);
+    } else {
+        for (const QString &line : lines)
+            TracePane::appendPlain(pane(), line);
+    }
+    // The newest lines stay, whole and in order; the oldest go.
+    QTextDocument *document = pane()->document();
+    QVERIFY(document->characterCount() <= TracePane::kMaxCharacters);
+    if (paragraphs >= 0)
+        QCOMPARE(document->blockCount(), paragraphs);
+    QVERIFY(document->blockCount() > 1 || lines.size() == 1);
+    if (!newest.isEmpty())
+        lines.last() = newest;
+    int line = int(lines.size());
+    for (QTextBlock block = document->lastBlock(); block.isValid(); block = block.previous())
+        QCOMPARE(block.text(), lines.at(--line));
+}
+
+void ReceivePaneTest::datagramFloodKeepsWindowResponsive_data()
+{
+    QTest::addColumn<QByteArray>("payload"); // after the datagram's number
+    QTest::addColumn<int>("burst");          // datagrams between pauses
+    QTest::addColumn<int>("pauseUs");
+    QTest::newRow("short datagrams, as fast as they go")
+        << QByteArray(" camera 90 41 ff <b>x</b>\r\n" + QByteArray(600, 'z')) << 20 << 1000;
+    // A line with no place to break it must cost no more to lay out than
+    // other text.
+    QTest::newRow("64 KiB without a blank, ten a second")
+        << QByteArray(' ' + QByteArray(65000, 'r')) << 1 << 100000;
+}
+
+void ReceivePaneTest::datagramFloodKeepsWindowResponsive()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(int, burst);
+    QFETCH(int, pauseUs);
+    // Datagrams faster than the pane can show them (anyone on the network
+    // may send them) into a full pane, where each edit also drops the
+    // oldest: the window keeps handling its events, and what it shows comes
+    // in the order sent, each datagram once.
+    w().show();
+    QStringList old;
+    for (int i = -TracePane::kMaxParagraphs; i < 0; ++i)
+        old.append(QStringLiteral("%1 old").arg(i));
+    TracePane::appendPlain(pane(), old);
+    control<QLineEdit>(&w(), "txt_ip")->setText(QStringLiteral("127.0.0.1"));
+    control<QPushButton>(&w(), "btn_cfg")->click();
+    const quint16 port = MyWidgetTestAccess::udpReceivePort(w());
+    // The sender stops by itself: a window that never returns to its event
+    // loop would otherwise never tell it to.
+    std::thread sender([port, payload, burst, pauseUs] {
+        QUdpSocket socket;
+        QElapsedTimer sending;
+        sending.start();
+        for (int n = 0; !sending.hasExpired(1500); ++n) {
+            socket.writeDatagram(QByteArray::number(n) + payload, QHostAddress::LocalHost, port);
+            if (n % burst == 0)
+                QThread::usleep(ulong(pauseUs));
+        }
+    });
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start(10);
+    Wait::sleep(1500);
+    sender.join();
+    ticker.stop();
+    Wait::sleep(300);
+    control<QPushButton>(&w(), "btn_cfg")->click();
+    QVERIFY2(longestGap < 500, qPrintable(QStringLiteral("event loop stalled %1 ms").arg(longestGap)));
+    QVERIFY(pane()->document()->blockCount() > 100);
+    int previous = -TracePane::kMaxParagraphs - 1;
+    for (QTextBlock block = pane()->document()->firstBlock(); block.isValid(); block = block.next()) {
+        const int n = block.text().section(QLatin1Char(' '), 0, 0).toInt();
+        QVERIFY2(n > previous, qPrintable(block.text().left(20)));
+        previous = n;
+    }
 }
 
 QTEST_MAIN(ReceivePaneTest)
