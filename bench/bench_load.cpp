@@ -12,7 +12,7 @@
 // apart from the window's own losses.
 
 #include "boxanswerer.h"
-#include "link/portlist.h"
+#include "benchpty.h"
 #include "link/replytext.h"
 #include "link/wait.h"
 #include "mywidget.h"
@@ -36,7 +36,6 @@
 #include <cstdio>
 #include <ctime>
 #include <netinet/in.h>
-#include <pty.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
@@ -326,20 +325,9 @@ int main(int argc, char *argv[])
     TestEnv::ScratchDir scratch;
     BoxAnswerer boxes;
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    BenchPty pty;
+    if (!pty.open(QStringLiteral("ttyLOAD")))
         return 1;
-    }
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    PortList::setSource([&name] {
-        return QList<PortList::Port>{{QStringLiteral("ttyLOAD"), QString::fromLocal8Bit(name), {}}};
-    });
 
     MyWidget window;
     window.show();
@@ -426,7 +414,7 @@ int main(int argc, char *argv[])
     control<QComboBox>(&window, "comboBoxBaudrate")->setCurrentIndex(5);
     control<QPushButton>(&window, "pushButtonOpen")->click();
     termios line{};
-    tcgetattr(slave, &line);
+    tcgetattr(pty.slave, &line);
     std::printf("serial: %d bytes/s for %d s, port opened at %s baud\n", kSerialBytesPerSecond,
                 kSerialSeconds, cfgetispeed(&line) == B115200 ? "115200" : "ANOTHER");
     const double rssBefore = rssMiB();
@@ -444,7 +432,7 @@ int main(int argc, char *argv[])
             QByteArray bytes;
             for (; written < due; ++written)
                 bytes.append(char((written * 7 + written / 256) & 0xFF));
-            if (write(master, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            if (write(pty.master, bytes.constData(), size_t(bytes.size())) != bytes.size())
                 break;
             stream.append(bytes);
             next.tv_nsec += 1000000;
@@ -474,7 +462,7 @@ int main(int argc, char *argv[])
         std::printf("message boxes: %s\n", qPrintable(boxes.seen().join(QLatin1String("; "))));
 
     std::printf("goals %s\n", met ? "met" : "NOT met");
-    close(master);
-    close(slave);
+    close(pty.master);
+    close(pty.slave);
     return met ? 0 : 2;
 }

@@ -4,7 +4,7 @@
 // pseudo-terminal, one byte every byte time (10 bits at 9600 baud), which
 // is the hardest pace for the receiver: every byte wakes it on its own.
 
-#include "link/portlist.h"
+#include "benchpty.h"
 #include "mywidget.h"
 
 #include <QApplication>
@@ -17,9 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <pty.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -76,20 +74,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    BenchPty pty;
+    if (!pty.open(QStringLiteral("ttyBENCH")))
         return 1;
-    }
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    PortList::setSource([&name] {
-        return QList<PortList::Port>{{QStringLiteral("ttyBENCH"), QString::fromLocal8Bit(name), {}}};
-    });
 
     MyWidget window;
 
@@ -103,7 +90,7 @@ int main(int argc, char *argv[])
     window.findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->click();
     const pid_t writer = fork();
     if (writer == 0)
-        streamBytes(master);
+        streamBytes(pty.master);
     cpuBefore = cpuMs();
     wall.restart();
     sleepIn(window, kMeasureMs);
