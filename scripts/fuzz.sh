@@ -81,6 +81,8 @@ for t in "${targets[@]}"; do
         what="crashed"
     fi
     echo "fuzz: $t FAILED (exit $rc): $what; log $log" >&2
+    # The report itself, for a CI run whose build folder is gone afterwards.
+    tail -n 40 "$log" 2>/dev/null | sed 's/^/fuzz:   | /' >&2
     reproducer=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" 2>/dev/null | tail -n 1)
     if [[ -n $reproducer ]]; then
         echo "fuzz:   reproducer $reproducer (replay: $bin/$t $reproducer)" >&2
