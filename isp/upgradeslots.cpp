@@ -110,9 +110,9 @@ void MyWidget::on_pushButtonGo_clicked()
     if (bootLink)
         return;
     BootLinkScope scope(*this);
-    // Whether the program starts shows on the camera, not in the answer;
-    // only a line that is gone is reported, as in the upgrade.
-    reportDownloadEnd(Download::startProgram(scope.get(), traceObserver()));
+    // Whether the program starts shows on the camera, not in the answer.
+    // A line that goes meanwhile is reported by the port's error handler.
+    Download::startProgram(scope.get(), traceObserver());
 }
 
 void MyWidget::on_pushButtonOpenHex_clicked()
