@@ -2,10 +2,10 @@
 
 #include "mywidget.h"
 
+#include "link/udplink.h"
 #include "ui_mywidget.h"
 
 #include <QCoreApplication>
-#include <QSerialPort>
 #include <QTranslator>
 
 namespace {
@@ -49,14 +49,14 @@ void MyWidget::on_choiceLanguage()
 
     // The Open/Close label is what the port button goes by, so it is set from
     // the port's real state in the language just chosen.
-    const bool open = serialPort->isOpen();
+    const bool open = serialOpen();
     if (languageIndex == kChinese)
         ui->pushButtonOpen->setText(open ? QStringLiteral("关闭") : QStringLiteral("打开"));
     else
         ui->pushButtonOpen->setText(open ? QStringLiteral("Close") : QStringLiteral("Open"));
     // The form resets the UDP button to "Connect"; its label follows the
     // link's state as well.
-    ui->btn_cfg->setText(udpConnected ? tr("Disconnect") : tr("Connect"));
+    ui->btn_cfg->setText(udpLink->isConnected() ? tr("Disconnect") : tr("Connect"));
 }
 
 void MyWidget::retranslateForm()

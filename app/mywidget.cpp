@@ -2,8 +2,9 @@
 
 #include "aboutme.h"
 #include "appsettings.h"
-#include "link/replyreceiver.h"
-#include "link/serialbootlink.h"
+#include "isp/download.h"
+#include "link/serialline.h"
+#include "link/udplink.h"
 #include "menuopener.h"
 #include "resourceinit.h"
 #include "service/serialnumber.h"
@@ -18,12 +19,10 @@
 #include <QComboBox>
 #include <QIcon>
 #include <QMenu>
-#include <QSerialPort>
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
 #include <QTranslator>
-#include <QUdpSocket>
 
 namespace {
 
@@ -32,10 +31,6 @@ const QString kWindowIcon = QStringLiteral(":/images/images/tool.png");
 constexpr int kPortListVisibleItems = 5;
 constexpr int kViscaPanTiltSpeedMax = 24;
 constexpr int kZoomSpeedMax = 7;
-
-// A camera answers a serial-number read within a few tens of milliseconds;
-// a reply that comes later belongs to something else.
-constexpr int kSerialNumberReplyMs = 500;
 
 } // namespace
 
@@ -77,21 +72,13 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     ui->btn_cfg->setStyleSheet(Styles::kLinkDown);
     ui->pushButtonOpen->setStyleSheet(Styles::kLinkDown);
 
-    serialPort = new QSerialPort(this);
-    udpSocket = new QUdpSocket(this);
-    udpRxSocket = new QUdpSocket(this);
-
-    receiver = new ReplyReceiver(this);
-    connect(receiver, &ReplyReceiver::batchStarted, this, &MyWidget::onReplyStarted);
-    connect(receiver, &ReplyReceiver::batchReady, this, &MyWidget::onReplyBatch);
-    connect(serialPort, &QSerialPort::readyRead, this, &MyWidget::readComDataSlot);
-    connect(serialPort, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { onSerialError(error); },
-            Qt::QueuedConnection);
-    snReadExpiry = new QTimer(this);
-    snReadExpiry->setSingleShot(true);
-    snReadExpiry->setInterval(kSerialNumberReplyMs);
-    connect(snReadExpiry, &QTimer::timeout, this, [this] { snReadPending = false; });
+    serialLine = new SerialLine(this);
+    udpLink = new UdpLink(this);
+    connect(serialLine, &SerialLine::batchReady, this, &MyWidget::readComDataSlot);
+    connect(serialLine, &SerialLine::lineLost, this, &MyWidget::onLineLost);
+    answerExpiry = new QTimer(this);
+    answerExpiry->setSingleShot(true);
+    connect(answerExpiry, &QTimer::timeout, this, [this] { answerWith(std::nullopt); });
     TracePane::setUp(ui->textBrowserReceive);
 
     // Loading the stored texts runs the text-changed slots, which write the
@@ -104,11 +91,6 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     fillPortList();
 
     languageIndex = 0;
-    hexByteCount = 0;
-    downloadProgress = 0;
-    udpConnected = false;
-    serialOpen = false;
-    snReadPending = false;
     // The field takes the longer number, yet 12 characters are meant until a
     // length is chosen; the logo starts as the VN620's.
     snLength = SerialNumber::kShortLength;
@@ -165,6 +147,9 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
 
 MyWidget::~MyWidget()
 {
+    // A job still running stops before the line it holds goes away.
+    if (job)
+        job->abort();
     delete ui;
     delete aboutDialog;
     delete logoModelGroup;
@@ -185,11 +170,9 @@ void MyWidget::closeEvent(QCloseEvent *event)
 {
     // An upgrade in progress stops here: nothing more is sent and no box
     // comes up.
-    if (bootLink)
-        bootLink->abort();
-    if (serialPort->isOpen())
-        serialPort->close();
-    serialOpen = false;
+    if (job)
+        job->abort();
+    serialLine->close();
     event->accept();
 }
 

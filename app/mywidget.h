@@ -1,14 +1,14 @@
 #ifndef QUILLON_MYWIDGET_H
 #define QUILLON_MYWIDGET_H
 
-#include <QByteArray>
-#include <QPoint>
-#include <QHostAddress>
 #include <QList>
+#include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -19,30 +19,32 @@ class QContextMenuEvent;
 class QLineEdit;
 class QMenu;
 class QMouseEvent;
-class QSerialPort;
 class QTimer;
-class ReplyReceiver;
-class SerialBootLink;
 class QSettings;
 class QTranslator;
-class QUdpSocket;
+class SerialLine;
+class UdpLink;
 class Ui_MyWidget;
+class aboutme;
+class FirmwareImage;
 struct HexError;
+
 namespace Download {
-struct Observer;
+class Job;
 struct Outcome;
 }
-class aboutme;
 
 namespace CameraFrames {
 enum class Command;
 }
 
-// The application window: one form, the serial port and the two UDP sockets
-// to the camera, and the state that the camera, service and upgrade commands
-// share. Every control of the form reaches its slot by object name
+// The application window: one form over the serial line and the UDP link to
+// the camera. Every control of the form reaches its slot by object name
 // (QMetaObject::connectSlotsByName at the end of setupUi), so the slot names
-// below are part of the form's interface.
+// below are part of the form's interface. The slots read the form, call the
+// protocol code and the links, and show the result; long exchanges with the
+// camera's bootloader run as jobs that report by signals, so no slot ever
+// waits.
 class MyWidget : public QWidget
 {
     Q_OBJECT
@@ -59,10 +61,10 @@ protected:
 
 private slots:
     void on_pushButtonOpen_clicked();
-    void readComDataSlot();
+    // Every reply the serial line brings: shown, and handed to the inquiry
+    // that waits for an answer.
+    void readComDataSlot(const QByteArray &batch);
     void on_pushButton_2_clicked();
-    bool waitAck();
-    void sleep(uint msec);
     void on_choiceLanguage();
     void on_aboutMe();
     void on_btn_tx_clicked();
@@ -77,7 +79,6 @@ private slots:
     void on_lineEditLogo_textChanged(QString arg1);
 
     void on_pushButtonEnterIAP_clicked();
-    void ExitIAP_clicked();
     void on_pushButtonSend7f_clicked();
     void on_pushButtonGetID_clicked();
     void on_pushButtonEraseAll_clicked();
@@ -156,38 +157,35 @@ private slots:
 private:
     friend class MyWidgetTestAccess;
 
+    using AnswerHandler = std::function<void(const std::optional<QByteArray> &answer)>;
+
     void fillPortList();
     bool noPortListed() const;
     void retranslateForm();
     void popUpMainMenu(const QPoint &globalPos);
 
     // The serial link.
-    void openPort();
+    bool serialOpen() const;
     // Opens the port 8N1 at `baud` and shows the link up; false (after
     // telling the user) when it cannot be opened.
-    bool openSerial(std::optional<qint32> baud);
+    bool openSerial(qint32 baud);
     void closePort();
     void setCommandGroupsEnabled(bool enabled);
-    void onSerialError(int error);
+    void onLineLost();
     void onPortBoxEdited(const QString &text);
-    // Every write to the serial port goes through here, so that replies can
-    // be told from bytes that were on their way before the write.
-    qint64 writeSerial(const QByteArray &bytes);
-    void onReplyStarted();
-    void onReplyBatch(const QByteArray &batch);
-    // Read SN: the next reply, if it comes within kSerialNumberReplyMs, is
-    // decoded as the camera's serial number.
-    void expectSerialNumberReply();
-    // Waits for the answer to an inquiry just written: the first reply after
-    // it that is more than a confirmation of an earlier command, as
-    // hexadecimal text; nothing when none comes within timeoutMs.
-    std::optional<QByteArray> awaitAnswer(int timeoutMs);
+    // Writes an inquiry and hands the answer to `handler` when it comes: the
+    // first reply after the write that is more than a confirmation of an
+    // earlier command, or nothing when none comes within timeoutMs (or the
+    // inquiry could not be written). Inquiries go out one after another.
+    void ask(const QByteArray &frame, int timeoutMs, AnswerHandler handler);
+    void answerWith(const std::optional<QByteArray> &answer);
     void appendTrace(const QString &line);
 
-    // The firmware upgrade.
-    class BootLinkScope;
-    void writeSerialIfOpen(const QByteArray &bytes);
-    Download::Observer traceObserver();
+    // Bootloader jobs. While one runs it holds the line alone, and the
+    // controls that would start another or change the line are off.
+    void runJob(Download::Job *job);
+    void onJobFinished(const Download::Outcome &outcome);
+    void setBusy(bool busy);
     void traceHexFault(const HexError &error);
     void reportDownloadEnd(const Download::Outcome &outcome);
 
@@ -198,27 +196,18 @@ private:
     void queryPosition(CameraFrames::Command inquiry, QLineEdit *result);
 
     // Factory service. Its frames go to the serial line only, and only in
-    // VISCA; under Pelco they are left out but their pauses are kept.
+    // VISCA; under Pelco they are left out.
     bool viscaSelected() const;
     quint8 serviceHeader() const;
-    // Writes a frame if the line is free for it; true when it went out.
-    bool writeServiceFrame(const QByteArray &frame);
-    // Writes frames that the firmware stores one by one, a pause before each.
-    void writeServiceFrames(const QList<QByteArray> &frames);
-    // Writes an inquiry and waits for its answer (see awaitAnswer).
-    std::optional<QByteArray> askOnServiceLine(const QByteArray &frame);
+    // Asks on the service line (see ask); nothing under Pelco.
+    void askOnServiceLine(const QByteArray &frame, AnswerHandler handler);
     // Tells the user when the serial number has not the chosen length.
     bool serialNumberLengthOk();
 
     Ui_MyWidget *ui;
-    QSerialPort *serialPort = nullptr;
-    QByteArray replyHex;
+    SerialLine *serialLine = nullptr;
+    UdpLink *udpLink = nullptr;
     QString hexFilePath;
-    int hexByteCount = 0;
-    int downloadProgress = 0;
-    bool udpConnected = false;
-    bool serialOpen = false;
-    bool snReadPending = false;
     int protocolIndex = 2;
     QSettings *settings = nullptr;
     int snLength = 12;
@@ -229,10 +218,6 @@ private:
     QTranslator *translator = nullptr;
     int languageIndex = 0;
     aboutme *aboutDialog = nullptr;
-    QUdpSocket *udpSocket = nullptr;
-    QUdpSocket *udpRxSocket = nullptr;
-    QHostAddress peerAddress;
-    int peerPort = 0;
     QButtonGroup *logoModelGroup = nullptr;
 
     // The six combo boxes whose items the form fixes, with the number of
@@ -244,12 +229,21 @@ private:
     };
     std::array<FixedCombo, 6> fixedCombos{};
 
-    ReplyReceiver *receiver = nullptr;
-    QTimer *snReadExpiry = nullptr;
-    // The bootloader exchange in progress, if any, and whether it is a whole
-    // upgrade (which reports a lost line itself).
-    SerialBootLink *bootLink = nullptr;
-    bool upgradeRunning = false;
+    // The inquiry waiting for its answer, if any, and those after it.
+    struct Inquiry
+    {
+        QByteArray frame;
+        int timeoutMs;
+        AnswerHandler handler;
+    };
+    AnswerHandler pendingAnswer;
+    QList<Inquiry> queuedInquiries;
+    QTimer *answerExpiry = nullptr;
+
+    // The bootloader job in progress, if any, and the controls it turned off
+    // with the state to give them back.
+    Download::Job *job = nullptr;
+    QList<QPair<QPointer<QWidget>, bool>> busyControls;
 };
 
 #endif // QUILLON_MYWIDGET_H

@@ -13,8 +13,8 @@
 
 #include "boxanswerer.h"
 #include "benchpty.h"
-#include "link/replytext.h"
-#include "link/wait.h"
+#include "link/udplink.h"
+#include "wait.h"
 #include "mywidget.h"
 #include "mywidgettestaccess.h"
 #include "app/tracepane.h"
@@ -142,7 +142,7 @@ QByteArray datagramFor(quint32 seq)
 // every line break kept inside the one paragraph.
 QString shownFor(quint32 seq)
 {
-    QString text = ReplyText::fromDatagram(datagramFor(seq));
+    QString text = UdpLink::textOf(datagramFor(seq));
     text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
     for (QChar breaking : {QChar('\n'), QChar('\r'), QChar(QChar::ParagraphSeparator)})
         text.replace(breaking, QChar::LineSeparator);

@@ -14,7 +14,7 @@
 #include "camsimprocess.h"
 #include "isp/hexwriter.h"
 #include "link/portlist.h"
-#include "link/wait.h"
+#include "wait.h"
 #include "mywidget.h"
 #include "mywidgettestaccess.h"
 #include "testenv.h"
@@ -315,6 +315,8 @@ QJsonObject upgradeOnce(MyWidget &window, BoxAnswerer &boxes, quint64 seed, int 
     clock.start();
     watchdog.start(kRunBoundMs);
     control<QPushButton>(&window, "pushButtonUpdata")->click();
+    while (MyWidgetTestAccess::jobRunning(window) && !hung)
+        Wait::sleep(5);
     const qint64 ms = clock.elapsed();
     watchdog.stop();
     QObject::disconnect(watch);

@@ -10,6 +10,8 @@
 #include "isp/hexwriter.h"
 #include "link/portlist.h"
 #include "mywidget.h"
+#include "mywidgettestaccess.h"
+#include "wait.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -114,6 +116,8 @@ int main(int argc, char *argv[])
     const double cpuBefore = cpuSeconds();
     clock.start();
     control<QPushButton>(&window, "pushButtonUpdata")->click();
+    while (MyWidgetTestAccess::jobRunning(window))
+        Wait::forSignal(pane, &QTextEdit::textChanged, 1000);
     const double cpu = cpuSeconds() - cpuBefore;
     const double wallS = double(clock.nsecsElapsed()) / 1e9;
 

@@ -6,6 +6,7 @@
 
 #include "benchpty.h"
 #include "mywidget.h"
+#include "wait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -60,11 +61,6 @@ void report(const char *what, double wallMs, double cpu, double goalPercent)
                 wallMs, cpu, share, goalPercent, share < goalPercent ? "met" : "MISSED");
 }
 
-void sleepIn(MyWidget &window, int msec)
-{
-    QMetaObject::invokeMethod(&window, "sleep", Qt::DirectConnection,
-                              Q_ARG(uint, static_cast<uint>(msec)));
-}
 
 } // namespace
 
@@ -83,8 +79,8 @@ int main(int argc, char *argv[])
     QElapsedTimer wall;
     double cpuBefore = cpuMs();
     wall.start();
-    sleepIn(window, kMeasureMs);
-    report("sleep(5000)", static_cast<double>(wall.elapsed()), cpuMs() - cpuBefore,
+    Wait::sleep(kMeasureMs);
+    report("idle, 5 s", static_cast<double>(wall.elapsed()), cpuMs() - cpuBefore,
            kSleepGoalPercent);
 
     window.findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->click();
@@ -93,12 +89,12 @@ int main(int argc, char *argv[])
         streamBytes(pty.master);
     cpuBefore = cpuMs();
     wall.restart();
-    sleepIn(window, kMeasureMs);
+    Wait::sleep(kMeasureMs);
     const double streamCpu = cpuMs() - cpuBefore;
     const auto streamWall = static_cast<double>(wall.elapsed());
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
-    sleepIn(window, 300);
+    Wait::sleep(300);
 
     const QString pane =
         window.findChild<QTextBrowser *>(QStringLiteral("textBrowserReceive"))->toPlainText();

@@ -2,38 +2,51 @@
 #define QUILLON_BOOTLINK_H
 
 #include <QByteArray>
+#include <QObject>
 
-#include <optional>
-
-// The byte pipe between the bootloader dialogue and the device: the serial
-// port in the window, a scripted fake in the tests.
-class BootLink
+// The line as the bootloader dialogue sees it while it holds the line alone:
+// bytes out, bytes in, the line settings, and one timer for the answer the
+// dialogue waits for (or the pause a device needs). The serial port is one
+// such link; a scripted device that runs in virtual time is another, so the
+// whole dialogue can be tested in milliseconds.
+//
+// Everything is event driven: nothing here blocks or runs an event loop of
+// its own. Answers come by received(), the end of a wait by timedOut().
+class BootLink : public QObject
 {
+    Q_OBJECT
+
 public:
     enum class Parity { None, Even };
 
-    virtual ~BootLink() = default;
+    using QObject::QObject;
 
     // Hands bytes to the line. Bytes that arrived before this call are stale:
-    // receive() never returns them.
+    // received() only ever carries bytes that came after it.
     virtual void send(const QByteArray &bytes) = 0;
 
-    // The next byte received since the last send(), waiting at most timeoutMs
-    // with the event loop running; nothing on timeout, abort or a lost line.
-    virtual std::optional<quint8> receive(int timeoutMs) = 0;
+    // Sets baud rate and parity (8 data bits, one stop bit, no flow control).
+    // False when the adapter did not take them: a line that silently stays at
+    // other settings garbles every byte that follows.
+    virtual bool configure(qint32 baud, Parity parity) = 0;
 
-    // Changes the line settings (8 data bits, one stop bit, no flow control).
-    virtual void configure(qint32 baud, Parity parity) = 0;
+    // Starts the one timer (again, when it runs): timedOut() comes after ms
+    // milliseconds unless disarmTimer() is called first.
+    virtual void armTimer(int ms) = 0;
+    virtual void disarmTimer() = 0;
 
-    // A fixed pause for a device that needs time without answering.
-    virtual void pause(int ms) = 0;
-
-    // The run must stop now (the window is closing, the line is gone): every
-    // wait returns at once and nothing more is sent.
-    virtual bool aborted() const = 0;
     // The line is gone (adapter pulled, cable closed): what is sent now never
     // reaches the device, and no answer can come.
-    virtual bool lineGone() const { return false; }
+    virtual bool isLost() const = 0;
+
+    // What the link could not do, in a few words, for the trace: why the last
+    // configure() failed.
+    virtual QString lastError() const { return QString(); }
+
+signals:
+    void received(const QByteArray &bytes);
+    void timedOut();
+    void lost();
 };
 
 #endif // QUILLON_BOOTLINK_H

@@ -1,7 +1,5 @@
 #include "bootloader.h"
 
-#include <QDeadlineTimer>
-
 namespace Stm32Boot {
 
 const QByteArray &enterIapFrame()
@@ -48,32 +46,6 @@ QString hexAddress(quint32 address)
     return QStringLiteral("0x") % QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
-// The next byte before the deadline; nothing on timeout or abort.
-std::optional<quint8> receiveBefore(BootLink &link, const QDeadlineTimer &deadline)
-{
-    if (link.aborted())
-        return std::nullopt;
-    const qint64 left = qMax<qint64>(0, deadline.remainingTime());
-    return link.receive(static_cast<int>(left));
-}
-
-// Reads until ACK or NACK. Anything else (line noise, the 0x00 some
-// adapters produce when the line changes) is no answer and is skipped.
-Result awaitAnswer(BootLink &link, Step step, quint32 address, const QDeadlineTimer &deadline)
-{
-    for (;;) {
-        const std::optional<quint8> byte = receiveBefore(link, deadline);
-        if (!byte)
-            return Result{link.aborted() ? Answer::Aborted : Answer::Timeout, step, address};
-        if (*byte == kAck)
-            return Result{Answer::Ack, step, address};
-        if (*byte == kNack)
-            return Result{Answer::Nack, step, address};
-        if (deadline.hasExpired())
-            return Result{Answer::Timeout, step, address};
-    }
-}
-
 } // namespace
 
 QString Result::text() const
@@ -96,97 +68,164 @@ QString Result::text() const
     case Answer::Ack: return QStringLiteral("ACK to ") % what;
     case Answer::Nack: return QStringLiteral("NACK to ") % what;
     case Answer::Timeout: return QStringLiteral("no answer to ") % what;
-    case Answer::Aborted: return QStringLiteral("stopped while waiting for the answer to ") % what;
     }
     return what;
 }
 
-Result Dialogue::exchange(Step step, const QByteArray &part, int timeoutMs, quint32 address)
+Dialogue::Dialogue(BootLink &bootLink, QObject *parent) : QObject(parent), link(bootLink)
 {
-    if (bootLink.aborted())
-        return Result{Answer::Aborted, step, address};
-    bootLink.send(part);
-    return awaitAnswer(bootLink, step, address, QDeadlineTimer(timeoutMs));
+    connect(&link, &BootLink::received, this, &Dialogue::onReceived);
+    connect(&link, &BootLink::timedOut, this, [this] { finish(Answer::Timeout); });
+    // A lost line will not answer: the wait ends now, not at its bound.
+    connect(&link, &BootLink::lost, this, [this] { finish(Answer::Timeout); });
 }
 
-Result Dialogue::sync()
+void Dialogue::exchange(Step exchangeStep, quint32 exchangeAddress, const QByteArray &part,
+                        int timeoutMs, Tail exchangeTail, DoneWithData done)
+{
+    // The part goes out first: whatever arrives while it is handed over is
+    // stale, and the exchange only starts listening once it is on its way.
+    const int stopsBefore = stops;
+    link.send(part);
+    if (stops != stopsBefore)
+        return; // stopped while the part went out
+    pending = std::move(done);
+    step = exchangeStep;
+    address = exchangeAddress;
+    tail = exchangeTail;
+    acknowledged = false;
+    dataBytes = -1;
+    data.clear();
+    if (link.isLost()) {
+        // Queued, like every other answer: the caller's code after this call
+        // runs before its function does.
+        QMetaObject::invokeMethod(this, [this] { finish(Answer::Timeout); }, Qt::QueuedConnection);
+        return;
+    }
+    link.armTimer(timeoutMs);
+}
+
+void Dialogue::onReceived(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (!pending)
+            return; // nobody asked: stale or stray bytes
+        const auto byte = static_cast<quint8>(c);
+        // Once an exchange has ended, the rest of these bytes came before
+        // whatever its function sends next: they are stale.
+        if (!acknowledged) {
+            if (byte == kNack)
+                return finish(Answer::Nack);
+            if (byte == kAck) {
+                acknowledged = true;
+                if (tail == Tail::None)
+                    return finish(Answer::Ack);
+            }
+            continue; // anything else is no answer
+        }
+        // Counted data: N, N + 1 bytes, then the closing answer.
+        if (dataBytes < 0)
+            dataBytes = byte + 1;
+        else if (data.size() < dataBytes)
+            data.append(c);
+        else if (byte == kAck || byte == kNack)
+            return finish(byte == kAck ? Answer::Ack : Answer::Nack);
+    }
+}
+
+void Dialogue::finish(Answer answer)
+{
+    if (!pending)
+        return;
+    link.disarmTimer();
+    const DoneWithData done = std::exchange(pending, DoneWithData());
+    // Half-read data is no answer.
+    const QByteArray received = answer == Answer::Ack ? std::exchange(data, QByteArray()) : QByteArray();
+    data.clear();
+    done(Result{answer, step, address}, received);
+}
+
+void Dialogue::stop()
+{
+    ++stops;
+    pending = DoneWithData();
+    link.disarmTimer();
+}
+
+void Dialogue::sync(Done done)
 {
     // The bootloader measures the baud rate on this byte and answers ACK.
-    return exchange(Step::Sync, QByteArray(1, static_cast<char>(kSync)), kAckTimeoutMs);
+    exchange(Step::Sync, 0, QByteArray(1, static_cast<char>(kSync)), kAckTimeoutMs, Tail::None,
+             [done](const Result &result, const QByteArray &) { done(result); });
 }
 
-Result Dialogue::getId(quint16 *productId)
+void Dialogue::getId(DoneWithData done)
 {
-    Result result = exchange(Step::GetId, command(kCmdGetId), kAckTimeoutMs);
-    if (!result.ok())
-        return result;
-
     // ACK, then N (the number of ID bytes minus one), the N + 1 ID bytes,
     // and a closing ACK. STM32 parts send N = 1 and two ID bytes.
-    const QDeadlineTimer deadline(kAckTimeoutMs);
-    const auto timedOut = [this] {
-        return Result{bootLink.aborted() ? Answer::Aborted : Answer::Timeout, Step::GetId, 0};
-    };
-    const std::optional<quint8> count = receiveBefore(bootLink, deadline);
-    if (!count)
-        return timedOut();
-    quint16 id = 0;
-    for (int i = 0; i <= *count; ++i) {
-        const std::optional<quint8> byte = receiveBefore(bootLink, deadline);
-        if (!byte)
-            return timedOut();
-        if (i < 2)
-            id = static_cast<quint16>((id << 8) | *byte);
-    }
-    result = awaitAnswer(bootLink, Step::GetId, 0, deadline);
-    if (result.ok() && productId)
-        *productId = id;
-    return result;
+    exchange(Step::GetId, 0, command(kCmdGetId), kAckTimeoutMs, Tail::Counted, std::move(done));
 }
 
-Result Dialogue::eraseCommand()
+void Dialogue::eraseCommand(Done done)
 {
-    return exchange(Step::EraseCommand, command(kCmdErase), kAckTimeoutMs);
+    exchange(Step::EraseCommand, 0, command(kCmdErase), kAckTimeoutMs, Tail::None,
+             [done](const Result &result, const QByteArray &) { done(result); });
 }
 
-Result Dialogue::globalErase()
+void Dialogue::globalErase(Done done)
 {
     // The bootloader acknowledges only when the whole flash is erased.
     QByteArray part(1, static_cast<char>(kGlobalErase));
     part.append('\0');
-    return exchange(Step::GlobalErase, part, kMassEraseTimeoutMs);
+    exchange(Step::GlobalErase, 0, part, kMassEraseTimeoutMs, Tail::None,
+             [done](const Result &result, const QByteArray &) { done(result); });
 }
 
-Result Dialogue::writeBlock(quint32 address, const QByteArray &data)
+void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done done)
 {
-    Q_ASSERT(!data.isEmpty() && data.size() <= kWriteBlockBytes);
-    Result result = exchange(Step::WriteCommand, command(kCmdWriteMemory), kAckTimeoutMs, address);
-    if (!result.ok())
-        return result;
-    result = exchange(Step::WriteAddress, addressPart(address), kAckTimeoutMs, address);
-    if (!result.ok())
-        return result;
-
+    Q_ASSERT(!bytes.isEmpty() && bytes.size() <= kWriteBlockBytes);
     // N = number of bytes minus one, the bytes, then the XOR of N and all
     // the bytes, in one go: the bootloader answers only after the checksum.
-    const auto count = static_cast<quint8>(data.size() - 1);
-    QByteArray part;
-    part.reserve(data.size() + 2);
-    part.append(static_cast<char>(count));
-    part.append(data);
+    const auto count = static_cast<quint8>(bytes.size() - 1);
+    QByteArray dataPart;
+    dataPart.reserve(bytes.size() + 2);
+    dataPart.append(static_cast<char>(count));
+    dataPart.append(bytes);
     quint8 check = count;
-    for (const char byte : data)
+    for (const char byte : bytes)
         check ^= static_cast<quint8>(byte);
-    part.append(static_cast<char>(check));
-    return exchange(Step::WriteData, part, kAckTimeoutMs, address);
+    dataPart.append(static_cast<char>(check));
+
+    const auto stopUnlessAck = [done](const Result &result) {
+        if (!result.ok())
+            done(result);
+        return result.ok();
+    };
+    exchange(Step::WriteCommand, blockAddress, command(kCmdWriteMemory), kAckTimeoutMs, Tail::None,
+             [=](const Result &result, const QByteArray &) {
+        if (!stopUnlessAck(result))
+            return;
+        exchange(Step::WriteAddress, blockAddress, addressPart(blockAddress), kAckTimeoutMs, Tail::None,
+                 [=](const Result &addressResult, const QByteArray &) {
+            if (!stopUnlessAck(addressResult))
+                return;
+            exchange(Step::WriteData, blockAddress, dataPart, kAckTimeoutMs, Tail::None,
+                     [done](const Result &dataResult, const QByteArray &) { done(dataResult); });
+        });
+    });
 }
 
-Result Dialogue::go(quint32 address)
+void Dialogue::go(quint32 startAddress, Done done)
 {
-    const Result result = exchange(Step::GoCommand, command(kCmdGo), kAckTimeoutMs, address);
-    if (!result.ok())
-        return result;
-    return exchange(Step::GoAddress, addressPart(address), kAckTimeoutMs, address);
+    exchange(Step::GoCommand, startAddress, command(kCmdGo), kAckTimeoutMs, Tail::None,
+             [=](const Result &result, const QByteArray &) {
+        if (!result.ok()) {
+            done(result);
+            return;
+        }
+        exchange(Step::GoAddress, startAddress, addressPart(startAddress), kAckTimeoutMs, Tail::None,
+                 [done](const Result &addressResult, const QByteArray &) { done(addressResult); });
+    });
 }
 
 } // namespace Stm32Boot

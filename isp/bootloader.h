@@ -4,7 +4,10 @@
 #include "bootlink.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+
+#include <functional>
 
 // The STM32 system bootloader's USART protocol (ST application note AN3155),
 // one function per command. Every command byte goes out with its complement;
@@ -38,8 +41,7 @@ enum class Step { Sync, GetId, EraseCommand, GlobalErase, WriteCommand, WriteAdd
 enum class Answer {
     Ack,
     Nack,
-    Timeout,   // no answer byte within the bound (or the line is gone)
-    Aborted,   // the link was told to stop
+    Timeout, // no answer within the bound, or the line is gone
 };
 
 struct Result
@@ -53,25 +55,57 @@ struct Result
     QString text() const;
 };
 
-class Dialogue
+// One exchange at a time over a link the caller holds alone. Each command
+// takes the function to call with its result; it is called exactly once,
+// from the event loop, unless stop() comes first.
+class Dialogue : public QObject
 {
-public:
-    explicit Dialogue(BootLink &link) : bootLink(link) {}
+    Q_OBJECT
 
-    Result sync();
-    // Get ID: on success *productId holds the two product-ID bytes.
-    Result getId(quint16 *productId);
-    Result eraseCommand();                 // 43 BC
-    Result globalErase();                  // FF 00, bounded by kMassEraseTimeoutMs
-    Result writeBlock(quint32 address, const QByteArray &data); // 1..256 bytes
-    Result go(quint32 address);
+public:
+    using Done = std::function<void(const Result &)>;
+    // For commands whose ACK is followed by data: the data bytes.
+    using DoneWithData = std::function<void(const Result &, const QByteArray &data)>;
+
+    explicit Dialogue(BootLink &link, QObject *parent = nullptr);
+
+    void sync(Done done);
+    // Get ID: on success the data are the product-ID bytes (two on STM32).
+    void getId(DoneWithData done);
+    void eraseCommand(Done done);                                 // 43 BC
+    void globalErase(Done done);                                  // FF 00, bounded by kMassEraseTimeoutMs
+    void writeBlock(quint32 address, const QByteArray &data, Done done); // 1..256 bytes
+    void go(quint32 address, Done done);
+
+    // Ends the exchange in progress: its function is never called.
+    void stop();
 
 private:
-    // Sends the part, then waits for ACK or NACK received after it. Other
-    // bytes (line noise) are skipped.
-    Result exchange(Step step, const QByteArray &part, int timeoutMs, quint32 address = 0);
+    // What follows the ACK of a part.
+    enum class Tail {
+        None,
+        Counted, // N, then N + 1 data bytes, then a closing ACK (Get, Get ID)
+    };
 
-    BootLink &bootLink;
+    // Sends the part, then waits for ACK or NACK received after it. Other
+    // bytes (line noise, the 0x00 some adapters produce when the line
+    // changes) are skipped.
+    void exchange(Step step, quint32 address, const QByteArray &part, int timeoutMs, Tail tail,
+                  DoneWithData done);
+    void onReceived(const QByteArray &bytes);
+    void finish(Answer answer);
+
+    BootLink &link;
+    int stops = 0; // stop() calls so far
+
+    // The exchange in progress.
+    DoneWithData pending;
+    Step step = Step::Sync;
+    quint32 address = 0;
+    Tail tail = Tail::None;
+    bool acknowledged = false;
+    int dataBytes = -1; // Counted: known once N has come
+    QByteArray data;
 };
 
 } // namespace Stm32Boot

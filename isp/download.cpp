@@ -2,123 +2,206 @@
 
 namespace Download {
 
-namespace {
-
-Outcome ended(End end, const Stm32Boot::Result &failure = {})
+Job::Job(Kind kind, BootLink &bootLink, QObject *parent)
+    : QObject(parent), jobKind(kind), link(bootLink), dialogue(bootLink)
 {
-    return Outcome{end, failure};
+    connect(&link, &BootLink::timedOut, this, [this] {
+        if (afterPause)
+            std::exchange(afterPause, nullptr)();
+    });
 }
 
-// An unacknowledged step ends the run with `end`, or as Aborted when the
-// link was told to stop while the step waited.
-Outcome failed(End end, const Stm32Boot::Result &result)
+Job::Job(BootLink &bootLink, const FirmwareImage &image, QObject *parent)
+    : Job(Kind::Upgrade, bootLink, parent)
 {
-    return ended(result.answer == Stm32Boot::Answer::Aborted ? End::Aborted : end, result);
+    blocks = image.blocks();
 }
 
-// Once the link is told to stop, nothing more is reported either: the
-// window behind the observer may be going away.
-void trace(const BootLink &link, const Observer &observer, const char *line)
+void Job::start()
 {
-    if (observer.trace && !link.aborted())
-        observer.trace(QString::fromLatin1(line));
+    running = true;
+    switch (jobKind) {
+    case Kind::Upgrade:
+        enterBootloader();
+        return;
+    case Kind::GetId:
+        getId();
+        return;
+    case Kind::EraseAll:
+        eraseAll([this] { end({}); });
+        return;
+    case Kind::Go:
+        startProgram([this] { end({}); });
+        return;
+    }
 }
 
-} // namespace
-
-Outcome eraseAll(BootLink &link, const Observer &observer)
+void Job::abort()
 {
-    Stm32Boot::Dialogue dialogue(link);
-    Stm32Boot::Result result = dialogue.eraseCommand();
-    if (!result.ok())
-        return failed(End::EraseCommandFailed, result);
-    trace(link, observer, "Erase Command Success");
-
-    result = dialogue.globalErase();
-    if (!result.ok())
-        return failed(End::EraseFailed, result);
-    trace(link, observer, "Erase All Start");
-    trace(link, observer, "Just a few seconds, please.");
-    return ended(End::Success);
+    if (!running)
+        return;
+    dialogue.stop();
+    afterPause = nullptr;
+    link.disarmTimer();
+    end(Outcome{End::Aborted, {}, {}});
 }
 
-Outcome startProgram(BootLink &link, const Observer &observer)
+void Job::after(int ms, std::function<void()> then)
+{
+    afterPause = std::move(then);
+    link.armTimer(ms);
+}
+
+bool Job::configure(qint32 baud, BootLink::Parity parity)
+{
+    if (link.configure(baud, parity))
+        return running; // whoever the link told may have stopped the job
+    const QString settings = QStringLiteral("%1 baud, %2 parity")
+                                 .arg(baud)
+                                 .arg(parity == BootLink::Parity::Even ? QStringLiteral("even")
+                                                                       : QStringLiteral("no"));
+    const QString reason = link.lastError();
+    end(Outcome{End::LineRefused, {},
+                QStringLiteral("the adapter did not take ") % settings
+                    % (reason.isEmpty() ? QString() : QStringLiteral(": ") % reason)});
+    return false;
+}
+
+bool Job::send(const QByteArray &bytes)
+{
+    link.send(bytes);
+    return running;
+}
+
+bool Job::traceLine(const char *line)
+{
+    emit trace(QString::fromLatin1(line));
+    // Whoever reads the line may have stopped the job meanwhile.
+    return running;
+}
+
+void Job::fail(End failedEnd, const Stm32Boot::Result &result)
+{
+    end(Outcome{failedEnd, result, {}});
+}
+
+void Job::end(const Outcome &outcome)
+{
+    if (!running)
+        return;
+    running = false;
+    emit finished(outcome);
+}
+
+void Job::enterBootloader()
+{
+    // The camera firmware listens at 9600 8N1; its Enter IAP frame makes it
+    // jump into the ROM bootloader, which then waits for 0x7F at 57600 8E1
+    // (the STM32 USART bootloader always uses even parity).
+    if (!configure(kCameraBaud, BootLink::Parity::None))
+        return;
+    if (!send(Stm32Boot::enterIapFrame()))
+        return;
+    after(kBootloaderStartMs, [this] {
+        if (!configure(kBootloaderBaud, BootLink::Parity::Even))
+            return;
+        after(kLineSettleMs, [this] { synchronise(); });
+    });
+}
+
+void Job::synchronise()
+{
+    dialogue.sync([this](const Stm32Boot::Result &result) {
+        if (!result.ok())
+            return fail(End::NoSync, result);
+        if (!traceLine("Enter IAP Success"))
+            return;
+        // Nothing may be written into a flash the device did not erase.
+        eraseAll([this] { writeBlocks(); });
+    });
+}
+
+void Job::eraseAll(std::function<void()> then)
+{
+    dialogue.eraseCommand([this, then](const Stm32Boot::Result &result) {
+        if (!result.ok())
+            return fail(End::EraseCommandFailed, result);
+        if (!traceLine("Erase Command Success"))
+            return;
+        dialogue.globalErase([this, then](const Stm32Boot::Result &erased) {
+            if (!erased.ok())
+                return fail(End::EraseFailed, erased);
+            if (traceLine("Erase All Start") && traceLine("Just a few seconds, please."))
+                then();
+        });
+    });
+}
+
+void Job::writeBlocks()
+{
+    // The image was read and checked before the line was opened; from here
+    // on it is written.
+    if (!traceLine("File Open Success"))
+        return;
+    nextBlock = 0;
+    emit progress(0, FirmwareImage::kBlockBytes * int(blocks.size()));
+    if (running)
+        writeNext();
+}
+
+void Job::writeNext()
+{
+    if (nextBlock == blocks.size())
+        return startProgram([this] { leaveBootloader(); });
+    const FirmwareImage::Block &block = blocks.at(nextBlock);
+    dialogue.writeBlock(block.address, block.bytes, [this](const Stm32Boot::Result &result) {
+        if (!result.ok())
+            return fail(nextBlock == blocks.size() - 1 ? End::FinalBlockFailed : End::BlockFailed, result);
+        ++nextBlock;
+        emit progress(FirmwareImage::kBlockBytes * nextBlock, FirmwareImage::kBlockBytes * int(blocks.size()));
+        if (running)
+            writeNext();
+    });
+}
+
+void Job::startProgram(std::function<void()> then)
 {
     // Whether Go is acknowledged does not matter: a device that has already
     // jumped to the new program may not answer, and the program shows itself
     // on the camera.
-    const Stm32Boot::Result result = Stm32Boot::Dialogue(link).go(Stm32Boot::kFlashStart);
-    if (result.answer == Stm32Boot::Answer::Aborted || link.aborted())
-        return ended(End::Aborted, result);
-    // Without a line, though, Go never reached the device: it is still in
-    // its bootloader, and "Go" in the trace would tell a story that did not
-    // happen.
-    if (!result.ok() && link.lineGone())
-        return ended(End::LineLostBeforeGo, result);
-    trace(link, observer, "Go 0x08000000");
-    return ended(End::Success);
+    dialogue.go(Stm32Boot::kFlashStart, [this, then](const Stm32Boot::Result &result) {
+        // Without a line, though, Go never reached the device: it is still in
+        // its bootloader, and "Go" in the trace would tell a story that did
+        // not happen.
+        if (!result.ok() && link.isLost())
+            return fail(End::LineLostBeforeGo, result);
+        if (traceLine("Go 0x08000000"))
+            then();
+    });
 }
 
-Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer)
+void Job::leaveBootloader()
 {
-    const auto progress = [&](int bytes) {
-        if (observer.progress && !link.aborted())
-            observer.progress(bytes);
-    };
-
-    // The camera firmware listens at 9600 8N1; its Enter IAP frame makes it
-    // jump into the ROM bootloader, which then waits for 0x7F at 57600 8E1
-    // (the STM32 USART bootloader always uses even parity). The link may be
-    // told to stop during any of these calls.
-    const std::function<void()> intoBootloader[] = {
-        [&] { link.configure(kCameraBaud, BootLink::Parity::None); },
-        [&] { link.send(Stm32Boot::enterIapFrame()); },
-        [&] { link.pause(kBootloaderStartMs); },
-        [&] { link.configure(kBootloaderBaud, BootLink::Parity::Even); },
-        [&] { link.pause(kLineSettleMs); },
-    };
-    for (const std::function<void()> &action : intoBootloader) {
-        if (link.aborted())
-            return ended(End::Aborted);
-        action();
-    }
-
-    Stm32Boot::Dialogue dialogue(link);
-    Stm32Boot::Result result = dialogue.sync();
-    if (!result.ok())
-        return failed(End::NoSync, result);
-    trace(link, observer, "Enter IAP Success");
-
-    // Nothing may be written into a flash the device did not erase.
-    const Outcome erased = eraseAll(link, observer);
-    if (erased.end != End::Success)
-        return erased;
-
-    // The image was read and checked before the line was opened; from here
-    // on it is written.
-    trace(link, observer, "File Open Success");
-    progress(0);
-    const QList<FirmwareImage::Block> blocks = image.blocks();
-    for (int i = 0; i < blocks.size(); ++i) {
-        const FirmwareImage::Block &block = blocks.at(i);
-        result = dialogue.writeBlock(block.address, block.bytes);
-        if (!result.ok())
-            return failed(i == blocks.size() - 1 ? End::FinalBlockFailed : End::BlockFailed, result);
-        progress(FirmwareImage::kBlockBytes * (i + 1));
-    }
-
-    const Outcome started = startProgram(link, observer);
-    if (started.end != End::Success)
-        return started;
-
     // Back to the camera firmware's line settings for the Exit IAP frame.
-    if (link.aborted())
-        return ended(End::Aborted);
-    link.configure(kCameraBaud, BootLink::Parity::None);
-    if (link.aborted())
-        return ended(End::Aborted);
-    link.send(Stm32Boot::exitIapFrame());
-    return ended(End::Success);
+    if (!configure(kCameraBaud, BootLink::Parity::None))
+        return;
+    send(Stm32Boot::exitIapFrame());
+    end({});
+}
+
+void Job::getId()
+{
+    dialogue.getId([this](const Stm32Boot::Result &result, const QByteArray &id) {
+        if (!result.ok()) {
+            traceLine("Get ID Fail");
+            return fail(End::GetIdFailed, result);
+        }
+        quint16 productId = 0;
+        for (int i = 0; i < qMin(2, int(id.size())); ++i)
+            productId = quint16((productId << 8) | quint8(id.at(i)));
+        emit trace(QStringLiteral("Product ID: %1").arg(productId, 4, 16, QLatin1Char('0')));
+        end({});
+    });
 }
 
 } // namespace Download

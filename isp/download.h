@@ -4,11 +4,12 @@
 #include "bootloader.h"
 #include "hexfile.h"
 
-#include <functional>
+#include <QObject>
 
-// The whole upgrade of a checked image over an open line: Enter IAP at
-// 9600 8N1, the bootloader at 57600 8E1, sync, global erase, every block,
-// Go 0x08000000, Exit IAP at 9600 8N1.
+// Work with the camera's bootloader that holds the line from start to end:
+// the whole upgrade of a checked image (Enter IAP at 9600 8N1, the bootloader
+// at 57600 8E1, sync, global erase, every block, Go 0x08000000, Exit IAP at
+// 9600 8N1), and the single steps the window also offers.
 namespace Download {
 
 constexpr qint32 kCameraBaud = 9600;
@@ -21,41 +22,97 @@ constexpr int kLineSettleMs = 20;
 
 enum class End {
     Success,
+    LineRefused,        // the adapter did not take the line settings
     NoSync,             // no ACK to 0x7F
     EraseCommandFailed, // 43 BC not acknowledged
     EraseFailed,        // global erase not acknowledged
     BlockFailed,        // a block before the last not acknowledged
     FinalBlockFailed,   // the last block not acknowledged
     LineLostBeforeGo,   // every block written, but the line went before Go reached the device
-    Aborted,            // the link was told to stop: nothing more is reported
-};
-
-struct Observer
-{
-    // Trace lines, in order: "Enter IAP Success", "Erase Command Success",
-    // "Erase All Start", "Just a few seconds, please.", "File Open Success",
-    // "Go 0x08000000".
-    std::function<void(const QString &line)> trace;
-    // Bytes acknowledged so far (256 per block), after every block.
-    std::function<void(int bytes)> progress;
+    GetIdFailed,        // the single Get ID step
+    Aborted,            // the job was told to stop: nothing more is reported
 };
 
 struct Outcome
 {
     End end = End::Success;
-    Stm32Boot::Result failure; // the step that failed, when end is not Success
+    Stm32Boot::Result failure; // the step that failed, for the bootloader's ends
+    QString detail;            // what went wrong, in a few words, for the trace
+
+    // E.g. "NACK to the data of the block at 0x08000300".
+    QString text() const { return detail.isEmpty() ? failure.text() : detail; }
 };
 
-Outcome run(BootLink &link, const FirmwareImage &image, const Observer &observer);
+// One job on a link it holds alone. start() returns at once; the job reports
+// by its signals and ends with finished(), exactly once, after which it
+// touches the link no more.
+class Job : public QObject
+{
+    Q_OBJECT
 
-// The parts of run() that the window also offers as single steps. eraseAll
-// ends Success, EraseCommandFailed, EraseFailed or Aborted; startProgram
-// sends Go 0x08000000 and traces it whatever the answer (the new program
-// shows itself on the camera), ending Success or Aborted, or LineLostBeforeGo
-// when the line was gone and Go never left.
-Outcome eraseAll(BootLink &link, const Observer &observer);
-Outcome startProgram(BootLink &link, const Observer &observer);
+public:
+    enum class Kind {
+        Upgrade,  // the whole download of the image
+        GetId,    // traces "Product ID: xxxx" or "Get ID Fail"
+        EraseAll, // Erase command and global erase
+        Go,       // Go 0x08000000
+    };
+
+    Job(Kind kind, BootLink &link, QObject *parent = nullptr);
+    Job(BootLink &link, const FirmwareImage &image, QObject *parent = nullptr); // an upgrade
+
+    Kind kind() const { return jobKind; }
+    void start();
+    // Stops at once: nothing more is sent and finished(Aborted) comes now.
+    void abort();
+    bool isRunning() const { return running; }
+    // The line went away while the job held it.
+    bool lineLost() const { return link.isLost(); }
+
+signals:
+    // Trace lines, in order: "Enter IAP Success", "Erase Command Success",
+    // "Erase All Start", "Just a few seconds, please.", "File Open Success",
+    // "Go 0x08000000".
+    void trace(const QString &line);
+    // Bytes acknowledged so far (256 per block) of `total`, after every block.
+    void progress(int bytes, int total);
+    void finished(const Download::Outcome &outcome);
+
+private:
+    // The upgrade, phase by phase; each phase starts the next when its
+    // answer has come.
+    void enterBootloader();
+    void synchronise();
+    void eraseAll(std::function<void()> then);
+    void writeBlocks();
+    void writeNext();
+    void startProgram(std::function<void()> then);
+    void leaveBootloader();
+
+    void getId();
+
+    // Runs `then` after ms milliseconds on the link's timer.
+    void after(int ms, std::function<void()> then);
+    // Each false when the job has ended (refused, or stopped meanwhile).
+    bool configure(qint32 baud, BootLink::Parity parity);
+    bool send(const QByteArray &bytes);
+    // Emits the line; false when the job was stopped meanwhile.
+    bool traceLine(const char *line);
+    void fail(End end, const Stm32Boot::Result &result);
+    void end(const Outcome &outcome);
+
+    const Kind jobKind;
+    BootLink &link;
+    Stm32Boot::Dialogue dialogue;
+    QList<FirmwareImage::Block> blocks;
+    int nextBlock = 0;
+    bool running = false;
+    // A pause in progress: what runs when the link's timer fires.
+    std::function<void()> afterPause;
+};
 
 } // namespace Download
+
+Q_DECLARE_METATYPE(Download::Outcome)
 
 #endif // QUILLON_DOWNLOAD_H

@@ -1,7 +1,5 @@
 #include "replyreceiver.h"
 
-#include "wait.h"
-
 ReplyReceiver::ReplyReceiver(QObject *parent) : QObject(parent)
 {
     // Ten milliseconds is only a few byte times at 9600 baud: the default
@@ -31,7 +29,6 @@ void ReplyReceiver::feed(const QByteArray &bytes)
     int taken = 0;
     while (taken < bytes.size()) {
         if (pending.isEmpty()) {
-            emit batchStarted();
             gatherTimer.start();
             sinceBatchStart.start();
         }
@@ -44,35 +41,12 @@ void ReplyReceiver::feed(const QByteArray &bytes)
     }
     if (!pending.isEmpty())
         silenceTimer.start();
-    // Nobody may be reading the fresh bytes (a camera streaming unasked):
-    // keep only the newest, like a device's receive buffer would.
-    freshBytes.remove(0, freshRead);
-    freshRead = 0;
-    freshBytes.append(bytes);
-    if (freshBytes.size() > kMaxBatchBytes)
-        freshBytes.remove(0, freshBytes.size() - kMaxBatchBytes);
-    emit bytesFed();
-}
-
-void ReplyReceiver::markWrite()
-{
-    flush();
-    completedAtLastWrite = completed;
-    freshBytes.clear();
-    freshRead = 0;
 }
 
 void ReplyReceiver::flush()
 {
     if (!pending.isEmpty())
         finishBatch();
-}
-
-bool ReplyReceiver::waitForFreshBatch(int timeoutMs)
-{
-    if (!hasFreshBatch())
-        Wait::forSignal(this, &ReplyReceiver::batchReady, timeoutMs);
-    return hasFreshBatch();
 }
 
 void ReplyReceiver::finishBatch()
@@ -83,6 +57,5 @@ void ReplyReceiver::finishBatch()
         return;
     const QByteArray batch = pending;
     pending.clear();
-    ++completed;
     emit batchReady(batch);
 }

@@ -15,9 +15,10 @@
 // holds kMaxBatchBytes. Gathering is driven by timers, never by waiting, so
 // the event loop keeps running however the bytes come.
 //
-// The receiver also tells replies to our own writes from stale bytes: the
-// link calls markWrite() just before every write, which ends the batch in
-// progress; only batches that complete after the last mark are fresh.
+// Our own writes end a batch too: the line calls flush() just before every
+// write, so that a batch never mixes bytes that came before a request
+// with its answer, and every batch that completes after the write came after
+// it.
 class ReplyReceiver : public QObject
 {
     Q_OBJECT
@@ -32,35 +33,15 @@ public:
     // Bytes just read from the line, in order.
     void feed(const QByteArray &bytes);
 
-    // Our own bytes are about to go out: the batch in progress (received
-    // before the write) ends now, and the next batch is the first fresh one.
-    void markWrite();
-
-    // Ends the batch in progress at once (the port is closing).
+    // Ends the batch in progress at once: our own bytes are about to go out
+    // (what came before them is no answer to them), or the port is closing.
     void flush();
 
     bool isGathering() const { return !pending.isEmpty(); }
 
-    // A batch has completed since the last markWrite().
-    bool hasFreshBatch() const { return completed > completedAtLastWrite; }
-
-    // Waits, with the event loop running, until a fresh batch has completed
-    // or timeoutMs has passed. True when there is a fresh batch.
-    bool waitForFreshBatch(int timeoutMs);
-
-    // The bytes received since the last markWrite(), one at a time, as soon
-    // as they arrive: a dialogue that waits for a single answer byte (the
-    // bootloader's ACK) need not wait for the batch to end.
-    bool hasFreshByte() const { return freshRead < freshBytes.size(); }
-    quint8 takeFreshByte() { return quint8(freshBytes.at(freshRead++)); }
-
 signals:
-    // The first bytes of a new batch have arrived.
-    void batchStarted();
     // A batch is complete; every byte received is in exactly one batch.
     void batchReady(const QByteArray &batch);
-    // Bytes were fed (after the batch signals they caused).
-    void bytesFed();
 
 private:
     void finishBatch();
@@ -70,10 +51,6 @@ private:
     QTimer gatherTimer;
     QElapsedTimer sinceLastBytes;
     QElapsedTimer sinceBatchStart;
-    quint64 completed = 0;
-    quint64 completedAtLastWrite = 0;
-    QByteArray freshBytes;
-    int freshRead = 0;
 };
 
 #endif // QUILLON_REPLYRECEIVER_H

@@ -14,12 +14,11 @@ constexpr int kDigitCount = 4;
 
 } // namespace
 
-QString digits(const QByteArray &replyHex)
+QString digits(const QByteArray &reply)
 {
-    const QByteArray bytes = QByteArray::fromHex(replyHex.left(2 * kAnswerLength));
-    if (bytes.size() < kAnswerLength)
+    if (reply.size() < kAnswerLength)
         return QString();
-    const auto at = [&bytes](int i) { return quint8(bytes.at(i)); };
+    const auto at = [&reply](int i) { return quint8(reply.at(i)); };
     if ((at(0) & kReplyHeaderMask) != kReplyHeader || at(1) != kInquiryAnswer
         || at(kAnswerLength - 1) != kTerminator)
         return QString();
@@ -29,8 +28,7 @@ QString digits(const QByteArray &replyHex)
         // Each digit travels in the low nibble of its own byte.
         if (at(i) > 0x0F)
             return QString();
-        // The low digit of byte i in the reply text.
-        text.append(QLatin1Char(replyHex.at(2 * i + 1)));
+        text.append(QString::number(at(i), 16));
     }
     return text;
 }

@@ -9,14 +9,13 @@
 //   y0 50 0p 0q 0r 0s FF      y = camera address + 8
 //
 // p, q, r and s are the four 4-bit digits of the position, most significant
-// first. The window keeps a reply as hexadecimal text (two lower-case digits
-// per byte), where the digits stand at indices 5, 7, 9 and 11.
+// first.
 namespace PositionReply {
 
-// The four digits as the reply text holds them ("2345", "abcd"); an empty
-// text for anything that is not a position answer: no reply, an
-// acknowledge, an error reply (y0 60 0e FF), a reply cut short.
-QString digits(const QByteArray &replyHex);
+// The four digits as lower-case hexadecimal ("2345", "abcd"); an empty text
+// for anything that is not a position answer: no reply, an acknowledge, an
+// error reply (y0 60 0e FF), a reply cut short.
+QString digits(const QByteArray &reply);
 
 } // namespace PositionReply
 

@@ -22,18 +22,19 @@ constexpr int kBytesPerWrite = 2;
 
 
 
-// Where the communication test looks in the answer's hexadecimal text, and
-// what it must find there.
+// The communication test's answer carries the camera's signature in three
+// of its nibbles: the high nibble of byte 3 is 2, the low nibble of byte 4 is
+// 5, and the high nibble of byte 9 is F.
 struct Signature
 {
-    int at;
-    char digit;
+    int byte;
+    quint8 mask;
+    quint8 value;
 };
-constexpr Signature kCommunicationSignature[] = {{6, '2'}, {9, '5'}, {18, 'f'}};
+constexpr Signature kCommunicationSignature[] = {{3, 0xF0, 0x20}, {4, 0x0F, 0x05}, {9, 0xF0, 0xF0}};
 
-// The version byte is byte 3 of the answer: digits 6 (high) and 7 (low).
-constexpr int kVersionHighDigit = 6;
-constexpr int kVersionLowDigit = 7;
+// The version byte is byte 3 of the answer.
+constexpr int kVersionByte = 3;
 
 QByteArray frame(quint8 header, std::initializer_list<quint8> message)
 {
@@ -56,23 +57,6 @@ QList<QByteArray> writes(quint8 header, quint8 slot, quint8 tag, const QByteArra
                                      quint8(slot + k), tag, byteAt(first), byteAt(first + 1)}));
     }
     return frames;
-}
-
-// A hexadecimal digit's four bits, least significant first; nothing for a
-// character that is no lower-case hexadecimal digit.
-QString bitsOfDigit(char digit)
-{
-    int value = -1;
-    if (digit >= '0' && digit <= '9')
-        value = digit - '0';
-    else if (digit >= 'a' && digit <= 'f')
-        value = digit - 'a' + 10;
-    if (value < 0)
-        return QString();
-    QString bits;
-    for (int bit = 0; bit < 4; ++bit)
-        bits.append((value >> bit) & 1 ? QLatin1Char('1') : QLatin1Char('0'));
-    return bits;
 }
 
 } // namespace
@@ -111,23 +95,24 @@ QByteArray versionRead(quint8 header)
     return frame(header, {0x01, 0x06, 0x45, 0x55});
 }
 
-bool communicationTestPassed(const QByteArray &replyHex)
+bool communicationTestPassed(const QByteArray &reply)
 {
     for (const Signature &expected : kCommunicationSignature) {
-        if (replyHex.size() <= expected.at || replyHex.at(expected.at) != expected.digit)
+        if (reply.size() <= expected.byte || (quint8(reply.at(expected.byte)) & expected.mask) != expected.value)
             return false;
     }
     return true;
 }
 
-QString versionBits(const QByteArray &replyHex)
+QString versionBits(const QByteArray &reply)
 {
-    // Low digit first: its bits are the byte's bits 0 to 3.
+    // Least significant bit first.
     QString bits;
-    if (replyHex.size() > kVersionLowDigit)
-        bits += bitsOfDigit(replyHex.at(kVersionLowDigit));
-    if (replyHex.size() > kVersionHighDigit)
-        bits += bitsOfDigit(replyHex.at(kVersionHighDigit));
+    if (reply.size() <= kVersionByte)
+        return bits;
+    const auto version = quint8(reply.at(kVersionByte));
+    for (int bit = 0; bit < 8; ++bit)
+        bits.append((version >> bit) & 1 ? QLatin1Char('1') : QLatin1Char('0'));
     return bits;
 }
 

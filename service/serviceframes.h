@@ -39,16 +39,15 @@ QList<QByteArray> logoWrite(quint8 header, const QByteArray &logo, int length);
 QByteArray communicationTest(quint8 header);
 QByteArray versionRead(quint8 header);
 
-// Readings of the answers, kept as hexadecimal text (two lower-case digits a
-// byte). The communication test passes when the answer carries the camera's
-// signature: high digit of byte 3 is 2, low digit of byte 4 is 5, and the
-// high digit of byte 9 is F.
-bool communicationTestPassed(const QByteArray &replyHex);
+// Readings of the answers, on their bytes. The communication test passes
+// when the answer carries the camera's signature: high nibble of byte 3 is 2,
+// low nibble of byte 4 is 5, and the high nibble of byte 9 is F.
+bool communicationTestPassed(const QByteArray &reply);
 
 // The software version byte (byte 3 of the answer) as eight '0'/'1'
 // characters, least significant bit first: 0x12 shows as 01001000. A shorter
-// answer gives the bits it has: the high digit alone, or nothing.
-QString versionBits(const QByteArray &replyHex);
+// answer gives nothing.
+QString versionBits(const QByteArray &reply);
 
 } // namespace ServiceFrames
 

@@ -1,13 +1,12 @@
-// The bootloader dialogue and the download against a scripted device: the
-// bytes on the wire, the end of a run for every fault, and stopping.
+// The bootloader dialogue and the download against a scripted device that
+// runs in virtual time: the bytes on the wire, the bound of every wait, the
+// end of a run for every fault, and stopping at any point.
 
 #include "isp/download.h"
 
-#include "testenv.h"
+#include "testdata.h"
 
 #include <QtTest>
-
-#include <utility>
 
 Q_DECLARE_METATYPE(Download::End)
 
@@ -17,43 +16,48 @@ QString sendEntry(const QByteArray &bytes) { return QStringLiteral("send ") + QS
 
 // The camera's ROM bootloader behind the link: it answers every part with
 // ACK, or the n-th part sent (from 0) with `reply` (empty: silence), and logs
-// every call, trace line and progress report, and the bound of the first
-// wait after each part (to 100 ms). receive() never waits: silence comes back
-// at once.
+// every call, trace line and progress report. Time is virtual: a wait that
+// no answer ends runs out at once, and is logged with its bound.
 struct FakeDevice : BootLink
 {
     int faultAt = -1;
     QByteArray reply;
-    int stopAfter = -1; // events before the link is told to stop (-1: never)
+    int stopAfter = -1; // events before the job is told to stop (-1: never)
+    Download::Job *job = nullptr;
     QStringList events;
     int sent = 0;
-    bool waited = false;
-    QByteArray pending; // earlier bytes are stale
+    int timerGeneration = 0;
+    int ends = 0; // finished() signals
 
+    void log(const QString &event)
+    {
+        events.append(event);
+        if (events.size() == stopAfter)
+            job->abort();
+    }
     void send(const QByteArray &bytes) override
     {
-        pending = sent++ == faultAt ? reply : QByteArray(1, char(Stm32Boot::kAck));
-        waited = false;
-        events.append(sendEntry(bytes));
+        const QByteArray answer = sent++ == faultAt ? reply : QByteArray(1, char(Stm32Boot::kAck));
+        log(sendEntry(bytes));
+        if (!answer.isEmpty())
+            QMetaObject::invokeMethod(this, [this, answer] { emit received(answer); }, Qt::QueuedConnection);
     }
-    std::optional<quint8> receive(int timeoutMs) override
+    bool configure(qint32 baud, Parity parity) override
     {
-        if (aborted())
-            return std::nullopt;
-        if (!std::exchange(waited, true))
-            events.append(QStringLiteral("wait %1").arg((timeoutMs + 99) / 100 * 100));
-        if (pending.isEmpty())
-            return std::nullopt;
-        const auto byte = quint8(pending.at(0));
-        pending.remove(0, 1);
-        return byte;
+        log(QStringLiteral("configure %1 %2").arg(baud).arg(parity == Parity::Even ? "even" : "none"));
+        return true;
     }
-    void configure(qint32 baud, Parity parity) override
+    void armTimer(int ms) override
     {
-        events.append(QStringLiteral("configure %1 %2").arg(baud).arg(parity == Parity::Even ? "even" : "none"));
+        log(QStringLiteral("wait %1").arg(ms));
+        // Queued after any answer already on its way: that answer comes first.
+        QMetaObject::invokeMethod(this, [this, generation = ++timerGeneration] {
+            if (generation == timerGeneration)
+                emit timedOut();
+        }, Qt::QueuedConnection);
     }
-    void pause(int ms) override { events.append(QStringLiteral("pause %1").arg(ms)); }
-    bool aborted() const override { return stopAfter >= 0 && events.size() >= stopAfter; }
+    void disarmTimer() override { ++timerGeneration; }
+    bool isLost() const override { return false; }
 
     // A whole download of `bytes` from 0x08000000.
     Download::Outcome run(const QByteArray &bytes)
@@ -61,10 +65,17 @@ struct FakeDevice : BootLink
         FirmwareImage image;
         for (int i = 0; i < bytes.size(); ++i)
             image.place(0x08000000u + quint32(i), quint8(bytes.at(i)));
-        Download::Observer observer;
-        observer.trace = [this](const QString &line) { events.append(QStringLiteral("trace ") + line); };
-        observer.progress = [this](int value) { events.append(QStringLiteral("progress %1").arg(value)); };
-        return Download::run(*this, image, observer);
+        Download::Job upgrade(*this, image);
+        job = &upgrade;
+        QObject::connect(&upgrade, &Download::Job::trace, [this](const QString &line) { log("trace " + line); });
+        QObject::connect(&upgrade, &Download::Job::progress,
+                         [this](int value) { log(QStringLiteral("progress %1").arg(value)); });
+        Download::Outcome outcome;
+        QObject::connect(&upgrade, &Download::Job::finished, [&](const Download::Outcome &o) { outcome = o, ++ends; });
+        upgrade.start();
+        (void)QTest::qWaitFor([&upgrade] { return !upgrade.isRunning(); });
+        QCoreApplication::processEvents(); // nothing more may come
+        return outcome;
     }
 };
 
@@ -79,7 +90,7 @@ private slots:
     {
         QTest::addColumn<int>("faultAt"); // the part sent (from 0) answered otherwise
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("stopAfter"); // the event after which the link is told to stop
+        QTest::addColumn<int>("stopAfter"); // the event after which the job is told to stop
         QTest::addColumn<Download::End>("end");
         QTest::addColumn<QString>("text");
         using E = Download::End;
@@ -106,8 +117,8 @@ private slots:
         // after that.
         FakeDevice clean;
         clean.run(TestEnv::firmware(1000));
-        for (int n = 0; n < clean.events.size(); ++n)
-            QTest::addRow("stop after %d, %s", n, n ? qPrintable(clean.events.at(n - 1).left(24)) : "at once")
+        for (int n = 1; n <= clean.events.size(); ++n)
+            QTest::addRow("stop after %d, %s", n, qPrintable(clean.events.at(n - 1).left(24)))
                 << -1 << QByteArray() << n << E::Aborted << QString();
     }
 
@@ -125,8 +136,8 @@ private slots:
         // for nothing. Each trace line and progress report comes once the
         // device has acknowledged.
         const QByteArray bytes = TestEnv::firmware(1000);
-        QStringList expected{"configure 9600 none", "send 8902076358ff", "pause 1030", "configure 57600 even",
-                             "pause 20", "send 7f", "wait 1000", "trace Enter IAP Success", "send 43bc", "wait 1000",
+        QStringList expected{"configure 9600 none", "send 8902076358ff", "wait 1030", "configure 57600 even",
+                             "wait 20", "send 7f", "wait 1000", "trace Enter IAP Success", "send 43bc", "wait 1000",
                              "trace Erase Command Success", "send ff00", "wait 40000", "trace Erase All Start",
                              "trace Just a few seconds, please.", "trace File Open Success", "progress 0"};
         for (int k = 0; k < 4; ++k) {
@@ -147,30 +158,16 @@ private slots:
         device.reply = reply;
         device.stopAfter = stopAfter;
         const Download::Outcome outcome = device.run(bytes);
+        QCOMPARE(device.ends, 1);
         QCOMPARE(outcome.end, end);
         // A good end is the whole run; a failed part is the last thing sent,
         // with no trace or progress after it.
         const bool failed = end != Download::End::Success && end != Download::End::Aborted;
-        QCOMPARE(failed ? outcome.failure.text() : QString(), text);
+        QCOMPARE(failed ? outcome.text() : QString(), text);
         int upTo = stopAfter >= 0 ? stopAfter : expected.size();
         for (int i = 0, sent = 0; failed && upTo == expected.size(); ++i)
             upTo = expected.at(i).startsWith(QLatin1String("send ")) && sent++ == faultAt ? i + 2 : upTo;
         QCOMPARE(device.events, QStringList(expected.mid(0, upTo)));
-    }
-
-    void getIdLeavesNoHalfReadId()
-    {
-        // Cut short after the count, and a NACK instead of the closing ACK.
-        // (The good answer, ACK 01 04 10 ACK, is camsim's: tst_upgrade.)
-        using A = Stm32Boot::Answer;
-        for (const auto &[reply, answer] : {std::pair{"7901", A::Timeout}, std::pair{"790104101f", A::Nack}}) {
-            FakeDevice device;
-            device.faultAt = 0;
-            device.reply = QByteArray::fromHex(reply);
-            quint16 id = 0;
-            QCOMPARE(Stm32Boot::Dialogue(device).getId(&id).answer, answer);
-            QCOMPARE(id, quint16(0));
-        }
     }
 };
 

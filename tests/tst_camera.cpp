@@ -4,7 +4,7 @@
 // tst_framing; a position inquiry that gets no answer is in tst_receivepane.
 
 #include "camsimprocess.h"
-#include "link/wait.h"
+#include "wait.h"
 #include "mywidgettestaccess.h"
 #include "serialwindow.h"
 
@@ -198,6 +198,8 @@ void CameraTest::everyButtonReachesCamsim()
         auto *button = control<QPushButton>(&w, c.button);
         QVERIFY2(button->isEnabled() == !(pelco && c.underPelco == UnderPelco::Locked), c.button);
         button->click();
+        // An inquiry has the line until its answer is in.
+        QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w));
         if (pelco && c.underPelco == UnderPelco::EmptyFrame)
             expected.append(QString());
         for (const QString &command : QString::fromLatin1(pelco ? c.pelco : c.visca).split(' ', Qt::SkipEmptyParts))

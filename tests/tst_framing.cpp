@@ -101,7 +101,7 @@ private slots:
 
     void positionReply_data()
     {
-        QTest::addColumn<QByteArray>("replyHex");
+        QTest::addColumn<QByteArray>("reply"); // in hexadecimal
         QTest::addColumn<QString>("digits");
         // tst_camera reads 2345 and abcd from camsim at address 2.
         QTest::newRow("2345") << QByteArray("905002030405ff") << "2345";
@@ -114,9 +114,9 @@ private slots:
 
     void positionReply()
     {
-        QFETCH(QByteArray, replyHex);
+        QFETCH(QByteArray, reply);
         QFETCH(QString, digits);
-        QCOMPARE(PositionReply::digits(replyHex), digits);
+        QCOMPARE(PositionReply::digits(QByteArray::fromHex(reply)), digits);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "serialwindow.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSerialPort>
@@ -84,11 +85,9 @@ void SerialLinkTest::openAndClose()
     if (chinese)
         QMetaObject::invokeMethod(&w, "on_choiceLanguage", Qt::DirectConnection);
     // A UDP link that is up has switched the groups on and locked "Set Logo".
-    MyWidgetTestAccess::setUdpConnected(w, udp);
-    for (const char *name : kGroups)
-        control<QWidget>(&w, name)->setEnabled(udp);
+    if (udp)
+        control<QPushButton>(&w, "btn_cfg")->click();
     auto *setLogo = control<QWidget>(&w, "pushButton_3");
-    setLogo->setEnabled(!udp);
     auto *comm = control<QPushButton>(&w, "pushButtonComm");
     comm->setStyleSheet(QStringLiteral("background: green"));
     auto *button = control<QPushButton>(&w, "pushButtonOpen");
@@ -97,10 +96,6 @@ void SerialLinkTest::openAndClose()
     if (!listed.isEmpty())
         relist(w, listed);
 
-    // Alone, the link gets a second to settle, with the window receiving
-    // meanwhile; beside a UDP link it opens at once.
-    if (!udp)
-        QTimer::singleShot(300, &s.device(), [&s] { s.device().write("\x90\x41\xff"); });
     QElapsedTimer clock;
     clock.start();
     button->click();
@@ -111,8 +106,9 @@ void SerialLinkTest::openAndClose()
         QVERIFY(!upgrade->isEnabled());
         return;
     }
-    QCOMPARE(clock.elapsed() >= 1000, !udp);
-    QCOMPARE(s.paneLines(), udp ? QStringList{} : QStringList{"9041ff"});
+    QVERIFY2(clock.elapsed() < 200, "opening does not wait");
+    s.device().write("\x90\x41\xff");
+    QTRY_COMPARE(s.paneLines(), QStringList{"9041ff"});
     QVERIFY(MyWidgetTestAccess::serialOpen(w));
     expectLink(w, chinese ? QStringLiteral("关闭") : QStringLiteral("Close"), true, !udp);
     QVERIFY(!setLogo->isEnabled());
@@ -130,12 +126,20 @@ void SerialLinkTest::openAndClose()
     QCOMPARE(comm->styleSheet(), udp ? QStringLiteral("background: green") : QStringLiteral("background: gray"));
     QTRY_COMPARE(s.boxesSeen(), pulled ? QStringList{kPortError} : QStringList{});
 
-    // With only "COMX" listed, Open uses the port of the previous open again.
-    if (!pulled) {
-        relist(w, QStringLiteral("COMX"));
-        button->click();
-        QVERIFY(MyWidgetTestAccess::serialOpen(w));
-    }
+    // A text that names no port opens nothing, not the port of the previous
+    // open: an unmatched "COM" name, a typed path with a blank in it.
+    if (pulled)
+        return;
+    const QByteArray written = s.device().received();
+    relist(w, QStringLiteral("COMX"));
+    button->click();
+    control<QComboBox>(&w, "comboBoxCom")->lineEdit()->setText(s.device().slavePath() + QStringLiteral(" 2"));
+    button->click();
+    QVERIFY(!MyWidgetTestAccess::serialOpen(w));
+    QCOMPARE(s.boxesSeen().size(), 2);
+    QCOMPARE(s.boxDetails(), (QStringList{"No serial port is called \"COM0\".",
+                                          "No serial port is called \"" + s.device().slavePath() + " 2\"."}));
+    QCOMPARE(s.device().received(), written);
 }
 
 void SerialLinkTest::lineSettings()

@@ -8,7 +8,7 @@
 // way the form binds them.
 
 #include "camsimprocess.h"
-#include "link/wait.h"
+#include "wait.h"
 #include "mywidgettestaccess.h"
 #include "serialwindow.h"
 
@@ -38,14 +38,12 @@ QLineEdit *edit(MyWidget &w, const char *name) { return control<QLineEdit>(&w, n
 
 // A command of the panel at address 2: the serial number in the field, the
 // slot called before (a length or model choice) and the command's slot; what
-// the user is told, the number after it, the bytes on the line and how many
-// 12 ms pauses it takes (kept under every protocol).
+// the user is told, the number after it, and the bytes on the line.
 struct Command
 {
     const char *name;
     int protocol;
     const char *number, *setup, *slot, *box, *after, *wire;
-    int pauses;
 };
 const char *const kTip12 = "Tip: The serial number is less than 12 bits";
 const char *const kTip15 = "Tip: The serial number is less than 15 bits";
@@ -53,28 +51,28 @@ const char *const kSetSn = "on_pushButtonSetSN_clicked";
 const char *const kSetLogo = "on_pushButton_3_clicked"; // logo "Z!"
 const Command kCommands[] = {
     // At start-up "15 Bits" is shown checked, yet 12 characters are meant.
-    {"start-up, 15 characters", kVisca, "Q217MXTA0001234", "", kSetSn, kTip12, "Q217MXTA0001234", "", 0},
+    {"start-up, 15 characters", kVisca, "Q217MXTA0001234", "", kSetSn, kTip12, "Q217MXTA0001234", ""},
     {"start-up, 11 characters, +", kVisca, "Q217MXTA001", "", "on_pushButtonAdd_clicked", kTip12,
-     "Q217MXTA001", "", 0},
+     "Q217MXTA001", ""},
     {"15 Bits, 12 characters, -", kVisca, "Q217MXTA0001", "on_radioButton15Bit_clicked",
-     "on_pushButtonMinus_clicked", kTip15, "Q217MXTA0001", "", 0},
+     "on_pushButtonMinus_clicked", kTip15, "Q217MXTA0001", ""},
     {"12 Bits cuts 15 characters, then +", kVisca, "Q217MXTA0001234", "on_radioButton12Bit_clicked",
-     "on_pushButtonAdd_clicked", "", "Q217MXTA0002", "", 0},
+     "on_pushButtonAdd_clicked", "", "Q217MXTA0002", ""},
     {"15 Bits, + wraps the last three", kVisca, "Q217MXTA0000999", "on_radioButton15Bit_clicked",
-     "on_pushButtonAdd_clicked", "", "Q217MXTA0000000", "", 0},
-    {"-, zero-padded", kVisca, "Q217MXTA1000", "", "on_pushButtonMinus_clicked", "", "Q217MXTA0999", "", 0},
+     "on_pushButtonAdd_clicked", "", "Q217MXTA0000000", ""},
+    {"-, zero-padded", kVisca, "Q217MXTA1000", "", "on_pushButtonMinus_clicked", "", "Q217MXTA0999", ""},
     {"Set SN", kVisca, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001",
      "82010661c0935132ff82010661c1933137ff82010661c2934d58ff"
-     "82010661c3935441ff82010661c4933030ff82010661c5933031ff", 6},
-    {"Set SN, Pelco-D", kPelcoD, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001", "", 6},
+     "82010661c3935441ff82010661c4933030ff82010661c5933031ff"},
+    {"Set SN, Pelco-D", kPelcoD, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001", ""},
     {"Set SN of 15, Pelco-P", kPelcoP, "Q217MXTA0001234", "on_radioButton15Bit_clicked", kSetSn, "",
-     "Q217MXTA0001234", "", 8},
+     "Q217MXTA0001234", ""},
     {"Set Logo, VN620", kVisca, "", "", kSetLogo, "", "",
-     "82010661d0875a21ff82010661d1870000ff82010661d2870000ff82010661d3870000ff", 4},
-    {"Set Logo, RM410, Pelco-D", kPelcoD, "", "on_radioButtonRM410_clicked", kSetLogo, "", "", "", 8},
+     "82010661d0875a21ff82010661d1870000ff82010661d2870000ff82010661d3870000ff"},
+    {"Set Logo, RM410, Pelco-D", kPelcoD, "", "on_radioButtonRM410_clicked", kSetLogo, "", "", ""},
     // Under Pelco an inquiry goes nowhere: no answer is awaited, the test fails.
-    {"Read SN, Pelco-P", kPelcoP, "", "", "on_pushButtonReadSN_clicked", "", "", "", 0},
-    {"Communication, Pelco-D", kPelcoD, "", "", "on_pushButtonComm_clicked", "", "", "", 0},
+    {"Read SN, Pelco-P", kPelcoP, "", "", "on_pushButtonReadSN_clicked", "", "", ""},
+    {"Communication, Pelco-D", kPelcoD, "", "", "on_pushButtonComm_clicked", "", "", ""},
 };
 
 // An inquiry and the camera's answer to it. The answer may come after the
@@ -183,9 +181,9 @@ void ServiceWindowTest::init()
 
 void ServiceWindowTest::cleanup()
 {
-    // A serial-number read left waiting expires before the next test.
+    // An inquiry left waiting expires before the next test.
     if (s)
-        QTRY_VERIFY(!MyWidgetTestAccess::snReadPending(w()));
+        QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w()));
 }
 
 void ServiceWindowTest::panelCommands()
@@ -197,18 +195,28 @@ void ServiceWindowTest::panelCommands()
     edit(w(), "lineEditLogo")->setText(QStringLiteral("Z!"));
     QVERIFY(invoke(w(), c.setup));
 
+    // The firmware stores one frame at a time: each comes 12 ms after the
+    // one before (the first 12 ms after the click).
+    constexpr int kFrameBytes = 9;
     QElapsedTimer clock;
+    QList<qint64> arrivals{0};
+    const auto noteArrivals = QObject::connect(&s->device(), &PtyDevice::bytesReceived, [&] {
+        while (s->device().received().size() - wireAtStart >= kFrameBytes * arrivals.size())
+            arrivals.append(clock.elapsed());
+    });
     clock.start();
     QVERIFY(invoke(w(), c.slot));
-    QVERIFY(clock.elapsed() >= c.pauses * 12);
     const QByteArray wire(c.wire);
     QVERIFY(s->device().waitForReceived(wireAtStart + int(wire.size() / 2), kReplyTimeoutMs));
     Wait::sleep(30);
+    QObject::disconnect(noteArrivals);
     QCOMPARE(wireSinceStart(), wire); // a refused number never reaches the camera
+    for (int k = 1; k < arrivals.size(); ++k)
+        QVERIFY2(arrivals.at(k) - arrivals.at(k - 1) >= 11, qPrintable(QString::number(arrivals.at(k))));
     QCOMPARE(s->boxesSeen().mid(boxesAtStart), *c.box ? QStringList{c.box} : QStringList());
     QCOMPARE(edit(w(), "lineEditSN")->text(), QString::fromLatin1(c.after));
     QCOMPARE(s->storedText(QStringLiteral("section5/SN")), QString::fromLatin1(c.after));
-    QVERIFY(!MyWidgetTestAccess::snReadPending(w()));
+    QVERIFY(!MyWidgetTestAccess::inquiryPending(w()));
     if (QByteArray(c.slot) == kComm)
         QCOMPARE(control<QPushButton>(&w(), "pushButtonComm")->styleSheet(), kRed);
 }
@@ -241,7 +249,7 @@ void ServiceWindowTest::onlyAnswersToTheRequestCount()
     QVERIFY(device.waitForReceived(wireAtStart + 1, kReplyTimeoutMs));
     const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion ? 1 : 0);
     QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1 + replies);
-    Wait::sleep(50); // whatever else might change, has
+    QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w())); // answered, or its time is up
     QObject::disconnect(answering);
 
     auto *field = w().findChild<QWidget *>(QLatin1String(q.shownIn));
@@ -352,8 +360,9 @@ void ServiceWindowTest::wholePanelAgainstCamsim()
     QVERIFY(camera.waitFor({{"command", "write-logo"}, {"index", 7}, {"logo", "PTZ-OPTICS-2026"}}) >= 0);
 
     control<QPushButton>(&w, "pushButtonComm")->click();
-    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
     control<QPushButton>(&w, "pushButtonReadSW")->click();
+    QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w));
+    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
     QCOMPARE(edit(w, "lineEditSW")->text(), silent ? QString() : QStringLiteral("10100101"));
 
     // A typed command reaches the camera as it is spelled.

@@ -5,12 +5,14 @@
 #include "camsimprocess.h"
 #include "isp/hexwriter.h"
 #include "link/portlist.h"
-#include "link/wait.h"
+#include "wait.h"
 #include "mywidgettestaccess.h"
 #include "testenv.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -60,6 +62,12 @@ struct Bench
         click("pushButtonChooseHex");
     }
     void click(const char *button) { control<QPushButton>(window.get(), button)->click(); }
+    // Presses Upgrade, which returns at once, and waits for the run to end.
+    bool upgrade()
+    {
+        click("pushButtonUpdata");
+        return QTest::qWaitFor([this] { return !MyWidgetTestAccess::jobRunning(*window); }, 60000);
+    }
     bool open() { click("pushButtonOpen"); return MyWidgetTestAccess::serialOpen(*window); }
     void typePort(const QString &path) { control<QComboBox>(window.get(), "comboBoxCom")->lineEdit()->setText(path); }
     QString lastLine() const { return TestEnv::paneLines(window.get()).join('\n').section('\n', -1); }
@@ -81,7 +89,8 @@ private slots:
         QTest::addColumn<QString>("before");      // what the user does first
         QTest::addColumn<QStringList>("options"); // camsim's
         QTest::addColumn<QByteArray>("file");     // ./fw.hex at the upgrade, chosen while good; empty: gone
-        QTest::addColumn<int>("blocks");          // written on success; 0: a fault on the line; -1: nothing on it
+        QTest::addColumn<int>("blocks");          // written on success; 0: a fault on the line; -1: nothing on
+                                                  // it; -2: nothing for the bootloader
         QTest::addColumn<QString>("trace");       // the pane's last line
         QTest::addColumn<QString>("box");
         const auto row = [](const char *name, const char *before, const QStringList &options, const QByteArray &file,
@@ -125,6 +134,10 @@ private slots:
         row("port that cannot open", "missing port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError);
         // The open link is left alone.
         row("port already open", "open port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError);
+        // An adapter that keeps other settings than 57600 8E1 would garble
+        // every byte: nothing goes to the bootloader.
+        row("adapter refuses 8E1", "strict adapter", {}, kGoodFile, -2,
+            "the adapter did not take 57600 baud, even parity:", portError);
     }
 
     void upgradeEnds()
@@ -167,10 +180,18 @@ private slots:
         if (before == QLatin1String("missing port"))
             bench.typePort(QDir::current().absoluteFilePath(QStringLiteral("no-such-tty")));
         QVERIFY(before != QLatin1String("open port") || bench.open());
+        // A pseudo-terminal drops the parity bit: taken for a real adapter,
+        // it refuses 8E1.
+        if (before == QLatin1String("strict adapter"))
+            MyWidgetTestAccess::serialLine(*w).setPseudoTerminalExempt(false);
 
-        upgrade->click();
+        QVERIFY(bench.upgrade());
         QCOMPARE(bench.boxes.seen(), box.isEmpty() ? QStringList() : QStringList{box});
-        QCOMPARE(bench.lastLine(), trace);
+        // A line ending in ':' goes on with the operating system's words.
+        if (trace.endsWith(QLatin1Char(':')))
+            QVERIFY2(bench.lastLine().startsWith(trace), qPrintable(bench.lastLine()));
+        else
+            QCOMPARE(bench.lastLine(), trace);
         // The port is closed and the window is back where a user can try again.
         const bool leftOpen = before == QLatin1String("open port");
         QCOMPARE(MyWidgetTestAccess::serialOpen(*w), leftOpen);
@@ -179,7 +200,8 @@ private slots:
             QVERIFY2(leftOpen || control<QWidget>(w, name)->isEnabled(), name);
         if (blocks < 0) {
             Wait::sleep(100);
-            QCOMPARE(bench.framesReceived(), 0);
+            QCOMPARE(bench.camera.count({{"protocol", "bootloader"}}, 0, int(bench.camera.lines.size())), 0);
+            QCOMPARE(bench.framesReceived(), blocks == -1 ? 0 : 1); // -2: Enter IAP only
         }
         if (blocks <= 0)
             return;
@@ -218,11 +240,64 @@ private slots:
         });
 
         bench.click("pushButtonUpdata");
-        QVERIFY(framesAtClose > 0 && !bench.window->isVisible() && !MyWidgetTestAccess::serialOpen(*bench.window));
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.window->isVisible(), 10000);
+        QVERIFY(framesAtClose > 0 && !MyWidgetTestAccess::serialOpen(*bench.window));
         Wait::sleep(300);
         QCOMPARE(bench.framesReceived(), framesAtClose);
         QCOMPARE(bench.boxes.seen(), QStringList());
         QVERIFY(bench.camera.find({{"result", "nack"}}) < 0 && bench.camera.find({{"command", "ignored"}}) < 0);
+    }
+
+    void theRunHoldsTheLine()
+    {
+        // While a run holds the line, nothing in the window disturbs it: the
+        // file chooser and the language switch are off (and the switch's
+        // rebuilt line-setting boxes would be refused), and a modal dialog
+        // opened meanwhile does not stop the bytes.
+        Bench bench;
+        QVERIFY(bench.start({"--wire-time"}));
+        const QByteArray file = HexWriter::write(0x08000000, TestEnv::firmware(12 * kBlock));
+        bench.choose(file);
+        MyWidget *w = bench.window.get();
+        w->show();
+        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
+        int framesBefore = -1, framesAfter = -1;
+        bool upgradeOffThroughout = true;
+        QObject::connect(control<QProgressBar>(w, "progressBar"), &QProgressBar::valueChanged, w, [&](int value) {
+            upgradeOffThroughout = upgradeOffThroughout && !upgrade->isEnabled();
+            if (value != kBlock)
+                return;
+            // What the user does next comes from the event loop, as a click
+            // would.
+            QTimer::singleShot(0, w, [&] {
+                bench.boxes.pickFile(bench.oldPath);
+                bench.click("pushButtonChooseHex");
+                w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
+                QMetaObject::invokeMethod(w, "on_choiceLanguage", Qt::DirectConnection);
+                // The dialog sits on top of everything for half a second.
+                QDialog dialog(w);
+                QTimer::singleShot(500, &dialog, &QDialog::accept);
+                QTimer::singleShot(50, &dialog, [&] { framesBefore = bench.framesReceived(); });
+                QTimer::singleShot(450, &dialog, [&] { framesAfter = bench.framesReceived(); });
+                dialog.exec();
+            });
+        });
+        QVERIFY(bench.upgrade());
+        QVERIFY(upgradeOffThroughout && upgrade->isEnabled());
+        // At 57600 baud a block (one Write Memory on camsim's record) takes
+        // about 50 ms on the wire: some 8 in 400 ms.
+        QVERIFY2(framesAfter - framesBefore >= 5, qPrintable(QStringLiteral("%1 -> %2").arg(framesBefore).arg(framesAfter)));
+        QCOMPARE(bench.boxes.seen(), QStringList());
+        QCOMPARE(control<QLineEdit>(w, "lineEditPath")->text(), bench.hexPath);
+        // The line stayed at the bootloader's settings from the sync to Go.
+        const int sync = bench.camera.find({{"command", "sync"}, {"baud", 57600}});
+        const int go = bench.camera.waitFor({{"event", "go"}});
+        QVERIFY(sync >= 0 && go > sync);
+        QCOMPARE(bench.camera.count({{"event", "line"}}, sync, go), 0);
+        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
+        QFile flash(bench.flashPath);
+        QVERIFY(flash.open(QIODevice::ReadOnly));
+        QCOMPARE(HexWriter::write(0x08000000, flash.read(12 * kBlock)), file);
     }
 
     void singleSteps()

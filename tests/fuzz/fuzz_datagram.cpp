@@ -8,7 +8,7 @@
 // pane serves every input, as one window serves a whole day of datagrams.
 
 #include "app/tracepane.h"
-#include "link/replytext.h"
+#include "link/udplink.h"
 
 #include <QApplication>
 #include <QTextBlock>
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));
     QStringList shown;
     for (const QByteArray &part : input.split('\xFE')) {
-        const QString text = ReplyText::fromDatagram(part);
+        const QString text = UdpLink::textOf(part);
         check(!text.contains(QChar::Null) && text.size() <= part.size());
         if (!part.isEmpty() && quint8(part.at(0)) % 2 == 0)
             TracePane::appendSoon(pane, text);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTextDocument>
 
 namespace {
 constexpr int kPollMs = 10;
@@ -34,5 +35,8 @@ void BoxAnswerer::answer()
     if (!box || box->buttons().isEmpty())
         return;
     boxes.append(box->windowTitle() + QStringLiteral(": ") + box->text());
+    QTextDocument detail;
+    detail.setHtml(box->informativeText());
+    boxDetails.append(detail.toPlainText());
     box->buttons().constFirst()->click();
 }

@@ -15,6 +15,8 @@ class BoxAnswerer : public QObject
 public:
     BoxAnswerer();
     QStringList seen() const { return boxes; }
+    // The informative text of each box, as plain text (empty when it had none).
+    QStringList details() const { return boxDetails; }
     // The next file dialogs choose this file; an empty path cancels them.
     void pickFile(const QString &path) { fileToPick = path; }
     // The directory or file the last file dialog started at.
@@ -25,6 +27,7 @@ private:
 
     QTimer poll;
     QStringList boxes;
+    QStringList boxDetails;
     QString fileToPick;
     QString dialogStart;
 };

@@ -1,7 +1,7 @@
 #ifndef QUILLON_CAMSIMPROCESS_H
 #define QUILLON_CAMSIMPROCESS_H
 
-#include "link/wait.h"
+#include "wait.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

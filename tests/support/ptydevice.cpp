@@ -1,6 +1,6 @@
 #include "ptydevice.h"
 
-#include "link/wait.h"
+#include "wait.h"
 
 #include <QDeadlineTimer>
 #include <QSocketNotifier>

@@ -26,6 +26,7 @@ public:
     MyWidget &window();
     PtyDevice &device() { return *pty; }
     QStringList boxesSeen() const { return boxes->seen(); }
+    QStringList boxDetails() const { return boxes->details(); }
     QString storedText(const QString &key) const { return scratch.storedText(key); }
 
     // Replaces what the machine reports as its serial ports.

@@ -40,17 +40,6 @@ void writeSettings(const QList<QPair<QString, QString>> &values)
         file.setValue(value.first, value.second);
 }
 
-QByteArray firmware(int n)
-{
-    QByteArray bytes(n, '\0');
-    quint32 state = 1;
-    for (char &byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = char(state >> 16);
-    }
-    return bytes;
-}
-
 QStringList paneLines(QWidget *window)
 {
     const QString text = control<QTextBrowser>(window, "textBrowserReceive")->toPlainText();

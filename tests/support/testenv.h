@@ -1,6 +1,8 @@
 #ifndef QUILLON_TESTENV_H
 #define QUILLON_TESTENV_H
 
+#include "testdata.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -32,11 +34,6 @@ private:
 
 // Writes keys into ./setting.ini before a window is built.
 void writeSettings(const QList<QPair<QString, QString>> &values);
-
-// Firmware of n pseudo-random bytes, the same every run: no 256-byte block
-// repeats another, and none XORs to zero (which would hide a Write Memory
-// checksum that leaves the data out).
-QByteArray firmware(int n);
 
 // The receive pane of a window, one entry per paragraph.
 QStringList paneLines(QWidget *window);

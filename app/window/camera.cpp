@@ -5,12 +5,11 @@
 
 #include "mywidget.h"
 
+#include "link/serialline.h"
+#include "link/udplink.h"
 #include "protocol/cameraframes.h"
 #include "protocol/positionreply.h"
 #include "ui_mywidget.h"
-
-#include <QSerialPort>
-#include <QUdpSocket>
 
 namespace {
 
@@ -64,17 +63,12 @@ void MyWidget::on_horizontalSliderZoomSpeed_valueChanged(int value)
 void MyWidget::sendFrame(const QByteArray &frame)
 {
     // A command the chosen protocol does not have is an empty frame: nothing
-    // for the line, an empty datagram for the network.
-    // While the bootloader has the line, a camera frame would land in the
-    // middle of its dialogue: it goes to the network only.
-    if (serialOpen && !frame.isEmpty() && !bootLink) {
-        writeSerial(frame);
-        // The port sends from its buffer once the event loop runs; push the
-        // bytes out now, so that the line has them before the network does.
-        serialPort->flush();
-    }
-    if (udpConnected)
-        udpSocket->writeDatagram(frame, peerAddress, quint16(peerPort));
+    // for the line, an empty datagram for the network. While a bootloader
+    // job holds the line, the line refuses the frame: it would land in the
+    // middle of the job's dialogue.
+    if (!frame.isEmpty())
+        serialLine->write(frame);
+    udpLink->send(frame);
 }
 
 void MyWidget::sendCommand(Command command)
@@ -92,10 +86,10 @@ void MyWidget::queryPosition(Command inquiry, QLineEdit *result)
     // Only the serial line brings answers back, and only a reply that came
     // after this inquiry went out tells the position: an older reply, or
     // none, leaves the field empty.
-    const bool askedOnLine = serialOpen && !frame.isEmpty() && !bootLink;
-    sendFrame(frame);
-    const auto answer = askedOnLine ? awaitAnswer(kPositionReplyTimeoutMs) : std::nullopt;
-    result->setText(answer ? PositionReply::digits(*answer) : QString());
+    ask(frame, kPositionReplyTimeoutMs, [result](const std::optional<QByteArray> &answer) {
+        result->setText(answer ? PositionReply::digits(*answer) : QString());
+    });
+    udpLink->send(frame);
 }
 
 // Pan/tilt: each direction moves while its button is held.

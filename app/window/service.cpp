@@ -10,7 +10,9 @@
 #include "mywidget.h"
 
 #include "app/styles.h"
+#include "link/serialline.h"
 #include "protocol/cameraframes.h"
+#include "protocol/viscareply.h"
 #include "service/serialnumber.h"
 #include "service/serviceframes.h"
 #include "ui_mywidget.h"
@@ -25,7 +27,11 @@ namespace {
 
 // The firmware stores a pair of characters per frame and needs a moment
 // between two of them.
-constexpr uint kServiceFrameGapMs = 12;
+constexpr int kServiceFrameGapMs = 12;
+
+// A camera answers a serial-number read within a few tens of milliseconds;
+// a reply that comes later belongs to something else.
+constexpr int kSerialNumberReplyMs = 500;
 
 // The firmware answers an inquiry within a few milliseconds.
 constexpr int kInquiryReplyTimeoutMs = 100;
@@ -51,30 +57,9 @@ quint8 MyWidget::serviceHeader() const
     return CameraFrames::viscaHeader(ui->lineEditAddress->text());
 }
 
-bool MyWidget::writeServiceFrame(const QByteArray &frame)
+void MyWidget::askOnServiceLine(const QByteArray &frame, AnswerHandler handler)
 {
-    // While the bootloader has the line a service frame would land in the
-    // middle of its dialogue.
-    if (!serialOpen || frame.isEmpty() || bootLink)
-        return false;
-    return writeSerial(frame) == frame.size();
-}
-
-void MyWidget::writeServiceFrames(const QList<QByteArray> &frames)
-{
-    // The pauses are kept whether or not a frame goes out, so that a command
-    // takes the same time on every protocol.
-    for (const QByteArray &frame : frames) {
-        sleep(kServiceFrameGapMs);
-        writeServiceFrame(viscaSelected() ? frame : QByteArray());
-    }
-}
-
-std::optional<QByteArray> MyWidget::askOnServiceLine(const QByteArray &frame)
-{
-    if (!writeServiceFrame(viscaSelected() ? frame : QByteArray()))
-        return std::nullopt;
-    return awaitAnswer(kInquiryReplyTimeoutMs);
+    ask(viscaSelected() ? frame : QByteArray(), kInquiryReplyTimeoutMs, std::move(handler));
 }
 
 bool MyWidget::serialNumberLengthOk()
@@ -126,38 +111,50 @@ void MyWidget::on_pushButtonMinus_clicked()
 
 void MyWidget::on_pushButtonSetSN_clicked()
 {
-    if (!serialNumberLengthOk())
+    if (!serialNumberLengthOk() || !viscaSelected())
         return;
-    writeServiceFrames(ServiceFrames::serialNumberWrite(
-        serviceHeader(), ServiceFrames::textBytes(ui->lineEditSN->text()), snLength));
+    serialLine->writePaced(ServiceFrames::serialNumberWrite(
+                               serviceHeader(), ServiceFrames::textBytes(ui->lineEditSN->text()), snLength),
+                           kServiceFrameGapMs);
 }
 
 void MyWidget::on_pushButtonReadSN_clicked()
 {
-    // The answer is decoded by the receive path when it comes; a request
-    // that never went out waits for nothing.
-    if (writeServiceFrame(viscaSelected() ? ServiceFrames::serialNumberRead(serviceHeader())
-                                          : QByteArray()))
-        expectSerialNumberReply();
+    // A request that never went out waits for nothing; an answer that does
+    // not end the way a serial number does leaves the field as it is.
+    if (!viscaSelected())
+        return;
+    ask(ServiceFrames::serialNumberRead(serviceHeader()), kSerialNumberReplyMs,
+        [this](const std::optional<QByteArray> &answer) {
+        if (const auto number = answer ? ViscaReply::serialNumber(*answer, snLength) : std::nullopt)
+            ui->lineEditSN->setText(*number);
+    });
 }
 
 void MyWidget::on_pushButton_3_clicked()
 {
-    writeServiceFrames(ServiceFrames::logoWrite(
-        serviceHeader(), ServiceFrames::textBytes(ui->lineEditLogo->text()), logoLength));
+    if (!viscaSelected())
+        return;
+    serialLine->writePaced(ServiceFrames::logoWrite(serviceHeader(),
+                                                    ServiceFrames::textBytes(ui->lineEditLogo->text()),
+                                                    logoLength),
+                           kServiceFrameGapMs);
 }
 
 void MyWidget::on_pushButtonComm_clicked()
 {
-    const auto answer = askOnServiceLine(ServiceFrames::communicationTest(serviceHeader()));
-    const bool passed = answer && ServiceFrames::communicationTestPassed(*answer);
-    ui->pushButtonComm->setStyleSheet(passed ? Styles::kCommPassed : Styles::kCommFailed);
+    askOnServiceLine(ServiceFrames::communicationTest(serviceHeader()),
+                     [this](const std::optional<QByteArray> &answer) {
+        const bool passed = answer && ServiceFrames::communicationTestPassed(*answer);
+        ui->pushButtonComm->setStyleSheet(passed ? Styles::kCommPassed : Styles::kCommFailed);
+    });
 }
 
 void MyWidget::on_pushButtonReadSW_clicked()
 {
-    const auto answer = askOnServiceLine(ServiceFrames::versionRead(serviceHeader()));
-    ui->lineEditSW->setText(answer ? ServiceFrames::versionBits(*answer) : QString());
+    askOnServiceLine(ServiceFrames::versionRead(serviceHeader()), [this](const std::optional<QByteArray> &answer) {
+        ui->lineEditSW->setText(answer ? ServiceFrames::versionBits(*answer) : QString());
+    });
 }
 
 void MyWidget::on_pushButton_clicked()

@@ -1,0 +1,240 @@
+// The window's firmware-upgrade controls: the single bootloader steps, the
+// HEX file choice, and the download. The bootloader work runs as a job that
+// holds the line; the window shows one busy state until it ends.
+
+#include "mywidget.h"
+
+#include "app/appsettings.h"
+#include "app/messages.h"
+#include "isp/bootloader.h"
+#include "isp/download.h"
+#include "isp/hexfile.h"
+#include "link/serialline.h"
+#include "ui_mywidget.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+const QString kHexFileFilter = QStringLiteral("Hex File (*.hex)");
+
+} // namespace
+
+void MyWidget::on_pushButtonEnterIAP_clicked()
+{
+    // The camera and bootloader bytes go to the serial line only; the line
+    // refuses them while a job holds it.
+    serialLine->write(Stm32Boot::enterIapFrame());
+}
+
+void MyWidget::on_pushButtonSend7f_clicked()
+{
+    // The answer shows in the receive pane like any reply.
+    serialLine->write(QByteArray(1, char(Stm32Boot::kSync)));
+}
+
+void MyWidget::on_pushButtonGetID_clicked()
+{
+    if (auto link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::GetId, *link.release(), this));
+}
+
+void MyWidget::on_pushButtonEraseAll_clicked()
+{
+    if (auto link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::EraseAll, *link.release(), this));
+}
+
+void MyWidget::on_pushButtonGo_clicked()
+{
+    if (auto link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::Go, *link.release(), this));
+}
+
+void MyWidget::on_pushButtonOpenHex_clicked()
+{
+    const QString start = AppSettings::read(*settings, AppSettings::kHexFileKey);
+    hexFilePath = QFileDialog::getOpenFileName(nullptr, tr("Open File"), start, kHexFileFilter);
+    if (hexFilePath.isEmpty()) {
+        appendTrace(QStringLiteral("Please Choose Hex File"));
+        ui->pushButtonUpdata->setEnabled(false);
+        return;
+    }
+    AppSettings::store(AppSettings::kHexFileKey, hexFilePath);
+    settings->sync();
+    ui->lineEditPath->setText(hexFilePath);
+    appendTrace(QStringLiteral("File Path:") + hexFilePath);
+    appendTrace(QStringLiteral("Hex File: %1 byte").arg(QFileInfo(hexFilePath).size()));
+    ui->pushButtonUpdata->setEnabled(true);
+}
+
+void MyWidget::on_pushButtonChooseHex_clicked()
+{
+    on_pushButtonOpenHex_clicked();
+    if (!hexFilePath.isEmpty())
+        on_pushButtonLoadByte_clicked();
+}
+
+void MyWidget::on_pushButtonLoadByte_clicked()
+{
+    if (hexFilePath.isEmpty())
+        return;
+    const HexReadResult file = HexFile::readFile(hexFilePath);
+    if (!file.image) {
+        traceHexFault(file.error);
+        return;
+    }
+    ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
+    ui->progressBar->setValue(0);
+    appendTrace(QStringLiteral("Load Byte:%1bytes").arg(file.image->dataByteCount()));
+}
+
+void MyWidget::on_pushButtonUpdata_clicked()
+{
+    if (job)
+        return;
+    // The whole file is read and checked before the camera is touched: a
+    // file that is cut short or damaged must never reach the flash.
+    const HexReadResult file = HexFile::readFile(hexFilePath);
+    if (!file.image) {
+        traceHexFault(file.error);
+        if (file.error.kind != HexError::Kind::OpenFailed)
+            Messages::show(this, QMessageBox::Warning, tr("Error"), tr("Hex File Error,Please restart."),
+                           file.error.text());
+        return;
+    }
+
+    if (!openSerial(Download::kCameraBaud))
+        return;
+    ui->pushButtonUpdata->setEnabled(false);
+    // The bar counts to this file's blocks, whether or not it was loaded.
+    ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
+    auto link = serialLine->hold();
+    runJob(new Download::Job(*link.release(), *file.image, this));
+}
+
+void MyWidget::runJob(Download::Job *newJob)
+{
+    job = newJob;
+    connect(job, &Download::Job::trace, this, [this](const QString &line) {
+        // The reply a trace line was drawn from shows above it.
+        serialLine->endReply();
+        appendTrace(line);
+    });
+    connect(job, &Download::Job::progress, ui->progressBar, &QProgressBar::setValue);
+    connect(job, &Download::Job::finished, this, &MyWidget::onJobFinished);
+    setBusy(true);
+    job->start();
+}
+
+void MyWidget::onJobFinished(const Download::Outcome &outcome)
+{
+    const Download::Job::Kind kind = job->kind();
+    const bool lineGone = job->lineLost() && serialLine->isOpen();
+    // The line is everyone's again at once; the job goes once it has
+    // returned from its signal.
+    serialLine->release();
+    job->deleteLater();
+    job = nullptr;
+    setBusy(false);
+    // The window is closing: it closes the port, and says nothing more.
+    if (outcome.end == Download::End::Aborted)
+        return;
+
+    if (kind == Download::Job::Kind::Upgrade) {
+        // The port closes before the message: a line that was lost must not
+        // raise more errors while the user reads it.
+        closePort();
+        ui->pushButton_2->setEnabled(true);
+        ui->pushButtonUpdata->setEnabled(true);
+        reportDownloadEnd(outcome);
+        return;
+    }
+    // A single step whose line went away: the port closes, and the user is
+    // told once, as for any line that goes.
+    if (lineGone) {
+        closePort();
+        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."),
+                       outcome.text());
+        return;
+    }
+    if (kind == Download::Job::Kind::EraseAll)
+        reportDownloadEnd(outcome);
+    else if (kind == Download::Job::Kind::Go && outcome.end != Download::End::Success)
+        appendTrace(outcome.text());
+}
+
+void MyWidget::setBusy(bool busy)
+{
+    if (!busy) {
+        for (const auto &[control, enabled] : qAsConst(busyControls)) {
+            if (control)
+                control->setEnabled(enabled);
+        }
+        busyControls.clear();
+        languageAction->setEnabled(true);
+        return;
+    }
+    // Everything that would start another exchange, change the line, or
+    // change the file of a running upgrade.
+    QWidget *const controls[] = {ui->pushButtonChooseHex, ui->pushButtonOpenHex, ui->pushButtonLoadByte,
+                                 ui->lineEditPath,        ui->comboBoxCom,       ui->pushButton_2,
+                                 ui->pushButtonOpen,      ui->pushButtonUpdata,  ui->pushButtonEnterIAP,
+                                 ui->pushButtonSend7f,    ui->pushButtonGetID,   ui->pushButtonEraseAll,
+                                 ui->pushButtonGo,        ui->comboBoxBaudrate,  ui->comboBoxParity};
+    for (QWidget *control : controls) {
+        busyControls.append({control, control->isEnabled()});
+        control->setEnabled(false);
+    }
+    // The language switch rebuilds the line-setting boxes.
+    languageAction->setEnabled(false);
+}
+
+void MyWidget::traceHexFault(const HexError &error)
+{
+    appendTrace(error.kind == HexError::Kind::OpenFailed
+                    ? QStringLiteral("File Open Fail,Please restart.")
+                    : QStringLiteral("Hex File Error: ") + error.text());
+}
+
+void MyWidget::reportDownloadEnd(const Download::Outcome &outcome)
+{
+    const char *message = nullptr;
+    switch (outcome.end) {
+    case Download::End::NoSync:
+        message = QT_TR_NOOP("Serial port error or machine failure,Please restart.");
+        break;
+    case Download::End::EraseCommandFailed:
+        message = QT_TR_NOOP("Erase Command Error2,Please restart.");
+        break;
+    case Download::End::EraseFailed:
+        message = QT_TR_NOOP("Erase All Error,Please restart.");
+        break;
+    case Download::End::BlockFailed:
+        message = QT_TR_NOOP("Download Error2,Please restart.");
+        break;
+    case Download::End::FinalBlockFailed:
+        message = QT_TR_NOOP("Download Error1,Please restart.");
+        break;
+    case Download::End::LineRefused:
+    case Download::End::LineLostBeforeGo:
+        // A port problem: the adapter would not take the bootloader's line
+        // settings, or the line went before Go reached the camera (its flash
+        // holds the new program, but it never heard Go).
+        appendTrace(outcome.text());
+        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."),
+                       outcome.text());
+        return;
+    case Download::End::Success:
+    case Download::End::GetIdFailed:
+    case Download::End::Aborted:
+        return;
+    }
+    // What exactly failed, for whoever reads the pane; the box keeps the
+    // camera's own short texts.
+    appendTrace(outcome.text());
+    Messages::show(this, QMessageBox::Warning, tr("Error"), tr(message), outcome.text());
+}

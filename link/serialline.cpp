@@ -1,0 +1,319 @@
+#include "serialline.h"
+
+#include <QFile>
+#include <QPointer>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+// The line held by one bootloader exchange. It forwards every byte the line
+// receives, writes only while the line is open and not lost, and releases
+// the line when destroyed.
+class SerialLine::Hold final : public BootLink
+{
+public:
+    explicit Hold(SerialLine &serialLine) : line(&serialLine)
+    {
+        timer.setSingleShot(true);
+        // The bootloader answers within a few milliseconds; a coarse timer
+        // may be late by 5 %, which matters nothing, but the pauses of the
+        // dialogue are short and add up over hundreds of blocks.
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, &BootLink::timedOut);
+        line->holder = this;
+        // A line that is closed never answers: the holder learns so at once.
+        gone = !line->isOpen();
+    }
+    ~Hold() override { release(); }
+
+    void release()
+    {
+        if (line && line->holder == this)
+            line->holder = nullptr;
+        line = nullptr;
+        markLost();
+    }
+
+    void send(const QByteArray &bytes) override
+    {
+        if (!isLost())
+            line->writeNow(bytes);
+    }
+    bool configure(qint32 baud, Parity parity) override
+    {
+        if (isLost()) {
+            error = QStringLiteral("the line is gone");
+            return false;
+        }
+        return line->apply(baud, parity == Parity::Even ? QSerialPort::EvenParity : QSerialPort::NoParity,
+                           &error);
+    }
+    void armTimer(int ms) override { timer.start(ms); }
+    void disarmTimer() override { timer.stop(); }
+    bool isLost() const override { return gone || !line || !line->isOpen(); }
+    QString lastError() const override { return error; }
+
+    void markLost()
+    {
+        if (std::exchange(gone, true))
+            return;
+        emit lost();
+    }
+
+private:
+    QPointer<SerialLine> line; // nothing once released
+    QTimer timer;
+    bool gone = false;
+    QString error;
+};
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// Linux numbers the slaves of pseudo-terminals with these majors (and 3 for
+// the old BSD-style ones).
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+constexpr unsigned kBsdPtySlaveMajor = 3;
+
+bool isPseudoTerminal(int fd)
+{
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned majorNumber = major(info.st_rdev);
+    return (majorNumber >= kPtySlaveMajorFirst && majorNumber <= kPtySlaveMajorLast)
+           || majorNumber == kBsdPtySlaveMajor;
+}
+
+speed_t speedCode(qint32 baud)
+{
+    switch (baud) {
+    case 2400: return B2400;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0; // not one we check
+    }
+}
+#endif
+
+} // namespace
+
+SerialLine::SerialLine(QObject *parent) : QObject(parent), port(this)
+{
+    connect(&port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    // Queued: the port reports some errors from inside its own calls.
+    connect(&port, &QSerialPort::errorOccurred, this, &SerialLine::onError, Qt::QueuedConnection);
+    connect(&receiver, &ReplyReceiver::batchReady, this, &SerialLine::batchReady);
+    pacedTimer.setSingleShot(true);
+    pacedTimer.setTimerType(Qt::PreciseTimer);
+    connect(&pacedTimer, &QTimer::timeout, this, &SerialLine::writeNextPaced);
+}
+
+SerialLine::~SerialLine()
+{
+    // A holder that outlives the line must not reach back into it.
+    release();
+}
+
+SerialLine::OpenResult SerialLine::open(const QString &location, qint32 baud)
+{
+    if (port.isOpen())
+        return {OpenError::InUse, QStringLiteral("the port is open already")};
+    port.setPortName(location);
+    QString why;
+    apply(baud, QSerialPort::NoParity, &why); // stored for the open
+    if (port.open(QIODevice::ReadWrite)) {
+        lossReported = false;
+        return {};
+    }
+
+    OpenResult result{OpenError::Other, port.errorString()};
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        result.error = OpenError::NotFound;
+        break;
+    case QSerialPort::OpenError:
+        result.error = OpenError::InUse;
+        break;
+    case QSerialPort::PermissionError:
+        // Qt reports a device that another program has locked as a
+        // permission error too; the device's own mode tells them apart.
+        result.error = OpenError::Permission;
+#ifdef Q_OS_UNIX
+        if (::access(QFile::encodeName(location).constData(), R_OK | W_OK) == 0)
+            result.error = OpenError::InUse;
+#endif
+        break;
+    default:
+        break;
+    }
+    port.clearError();
+    return result;
+}
+
+void SerialLine::close()
+{
+    if (port.isOpen())
+        onReadyRead();
+    pacedFrames.clear();
+    pacedTimer.stop();
+    if (holder)
+        holder->markLost();
+    port.close();
+    receiver.flush();
+}
+
+std::unique_ptr<BootLink> SerialLine::hold()
+{
+    if (holder)
+        return nullptr;
+    return std::make_unique<Hold>(*this);
+}
+
+void SerialLine::release()
+{
+    if (holder)
+        holder->release();
+}
+
+bool SerialLine::write(const QByteArray &bytes)
+{
+    if (holder)
+        return false;
+    return writeNow(bytes);
+}
+
+bool SerialLine::writeNow(const QByteArray &bytes)
+{
+    if (!port.isOpen())
+        return false;
+    // Bytes the camera sent before this write may still wait in the driver:
+    // take them in now, so that they are not mistaken for the reply.
+    port.waitForReadyRead(0);
+    onReadyRead();
+    receiver.flush();
+    const qint64 written = port.write(bytes);
+    // Hand the bytes to the driver now: a close or a line change right after
+    // must not find them still in Qt's buffer.
+    port.flush();
+    return written == bytes.size();
+}
+
+void SerialLine::endReply()
+{
+    if (port.isOpen())
+        onReadyRead();
+    receiver.flush();
+}
+
+void SerialLine::writePaced(const QList<QByteArray> &frames, int gapMs)
+{
+    pacedFrames.append(frames);
+    pacedTimer.setInterval(gapMs);
+    if (!pacedTimer.isActive() && !pacedFrames.isEmpty())
+        pacedTimer.start();
+}
+
+void SerialLine::writeNextPaced()
+{
+    if (pacedFrames.isEmpty())
+        return;
+    write(pacedFrames.takeFirst());
+    if (!pacedFrames.isEmpty())
+        pacedTimer.start();
+}
+
+bool SerialLine::setBaudRate(qint32 baud)
+{
+    if (holder)
+        return false;
+    return apply(baud, port.parity(), nullptr);
+}
+
+bool SerialLine::setParity(QSerialPort::Parity parity)
+{
+    if (holder)
+        return false;
+    return apply(port.baudRate(), parity, nullptr);
+}
+
+bool SerialLine::apply(qint32 baud, QSerialPort::Parity parity, QString *why)
+{
+    // A pseudo-terminal refuses a parity bit outright (Qt reports EINVAL);
+    // one that is spared the check goes on without it.
+    const bool spared = ptyExempt && port.isOpen() && isPseudoTerminal(int(port.handle()));
+    const bool set = port.setBaudRate(baud) && port.setDataBits(QSerialPort::Data8)
+                     && (port.setParity(parity) || spared) && port.setStopBits(QSerialPort::OneStop)
+                     && port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!set) {
+        if (why)
+            *why = port.errorString();
+        port.clearError();
+        return false;
+    }
+    if (!adapterTook(baud, parity)) {
+        if (why)
+            *why = QStringLiteral("the adapter kept other line settings");
+        return false;
+    }
+    return true;
+}
+
+bool SerialLine::adapterTook(qint32 baud, QSerialPort::Parity parity) const
+{
+#ifdef Q_OS_UNIX
+    // Some adapters' drivers accept any settings and keep what their chip
+    // can do: only reading them back tells.
+    if (!port.isOpen() || (ptyExempt && isPseudoTerminal(int(port.handle()))))
+        return true;
+    termios settings{};
+    if (::tcgetattr(int(port.handle()), &settings) != 0)
+        return false;
+    const speed_t wanted = speedCode(baud);
+    if (wanted != B0 && (cfgetospeed(&settings) != wanted || cfgetispeed(&settings) != wanted))
+        return false;
+    const bool parityOn = (settings.c_cflag & PARENB) != 0;
+    const bool odd = (settings.c_cflag & PARODD) != 0;
+    return parityOn == (parity != QSerialPort::NoParity) && (!parityOn || odd == (parity == QSerialPort::OddParity));
+#else
+    Q_UNUSED(baud)
+    Q_UNUSED(parity)
+    return true;
+#endif
+}
+
+void SerialLine::onReadyRead()
+{
+    const QByteArray bytes = port.readAll();
+    if (bytes.isEmpty())
+        return;
+    receiver.feed(bytes);
+    if (holder)
+        emit holder->received(bytes);
+}
+
+void SerialLine::onError(QSerialPort::SerialPortError error)
+{
+    // The line is gone: a pulled USB adapter reports a resource error; a
+    // terminal that was hung up keeps reporting read errors, as often as the
+    // event loop asks, until the port is closed. Any other error (a line
+    // setting the device refuses, a failed open that the caller reports
+    // itself) leaves the link as it is.
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (!gone || !port.isOpen())
+        return;
+    // The holder learns first; whoever it tells may close the port, and a
+    // closed port needs no more telling.
+    if (holder)
+        holder->markLost();
+    if (port.isOpen() && !std::exchange(lossReported, true))
+        emit lineLost();
+}
