@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -16,21 +17,31 @@ constexpr quint8 kSync = 0x7F;
 constexpr quint8 kAck = 0x79;
 constexpr quint8 kNack = 0x1F;
 constexpr quint8 kCmdGet = 0x00;
+constexpr quint8 kCmdGetVersion = 0x01;
 constexpr quint8 kCmdGetId = 0x02;
 constexpr quint8 kCmdReadMemory = 0x11;
 constexpr quint8 kCmdGo = 0x21;
 constexpr quint8 kCmdWriteMemory = 0x31;
 constexpr quint8 kCmdErase = 0x43;
+constexpr quint8 kCmdExtendedErase = 0x44;
 constexpr quint8 kGlobalErase = 0xFF;       // followed by its checksum 0x00
 constexpr quint8 kGlobalEraseCheck = 0x00;
-// Protocol version 2.2, as the bootloader of the STM32F10x parts reports it
-// (the version that erases with 0x43 rather than Extended Erase).
-constexpr quint8 kProtocolVersion = 0x22;
+// Extended Erase: two-byte codes in place of N. 0xFFFF erases everything,
+// 0xFFFE bank 1 and 0xFFFD bank 2; 0xFFF0 to 0xFFFC are reserved.
+constexpr int kMassErase = 0xFFFF;
+constexpr int kBank1Erase = 0xFFFE;
+constexpr int kBank2Erase = 0xFFFD;
+constexpr int kFirstSpecialCode = 0xFFF0;
+// Get Version: the two option bytes after the version, kept at zero "for
+// compatibility with the generic bootloader protocol".
+constexpr quint8 kGetVersionOptionByte = 0x00;
 // Get ID: the count byte says the product ID that follows is two bytes.
 constexpr quint8 kProductIdCount = 0x01;
 
 constexpr int kAddressPartBytes = 5;
 constexpr int kCountPartBytes = 2;
+constexpr int kExtCountBytes = 2;
+constexpr int kExtSpecialPartBytes = 3; // the code and its XOR
 
 struct Command
 {
@@ -40,8 +51,9 @@ struct Command
 
 // The commands this bootloader knows, in the order Get lists them.
 const Command kCommands[] = {
-    {kCmdGet, "get"},         {kCmdGetId, "get-id"},        {kCmdReadMemory, "read"},
-    {kCmdGo, "go"},           {kCmdWriteMemory, "write"},   {kCmdErase, "erase"},
+    {kCmdGet, "get"},         {kCmdGetVersion, "get-version"}, {kCmdGetId, "get-id"},
+    {kCmdReadMemory, "read"}, {kCmdGo, "go"},                   {kCmdWriteMemory, "write"},
+    {kCmdErase, "erase"},     {kCmdExtendedErase, "ext-erase"},
 };
 
 const char *commandName(quint8 code)
@@ -63,6 +75,14 @@ QString addressText(quint32 address)
     return QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
 }
 
+QJsonArray pageList(const QVector<int> &pages)
+{
+    QJsonArray list;
+    for (int page : pages)
+        list.append(page);
+    return list;
+}
+
 quint8 xorOf(const QByteArray &bytes)
 {
     quint8 sum = 0;
@@ -72,6 +92,36 @@ quint8 xorOf(const QByteArray &bytes)
 }
 
 } // namespace
+
+
+std::optional<QVector<quint8>> bootloaderCommands(const QString &list)
+{
+    QVector<bool> named(int(std::size(kCommands)), false);
+    for (const QString &name : list.split(QLatin1Char(','))) {
+        const auto known = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                        [&name](const Command &command) {
+                                            return name.trimmed() == QLatin1String(command.name);
+                                        });
+        if (known == std::end(kCommands))
+            return std::nullopt;
+        named[int(known - std::begin(kCommands))] = true;
+    }
+    QVector<quint8> codes;
+    for (int i = 0; i < named.size(); ++i) {
+        if (named.at(i))
+            codes.append(kCommands[i].code);
+    }
+    return codes;
+}
+
+QVector<quint8> defaultBootloaderCommands(quint8 eraseCommand)
+{
+    // The ROMs also list Get Version and the protection commands (0x63,
+    // 0x73, 0x82, 0x92). camsim plays no protection commands, and leaves Get
+    // Version to --commands so that the F10x default stays the six commands
+    // it has always listed.
+    return {kCmdGet, kCmdGetId, kCmdReadMemory, kCmdGo, kCmdWriteMemory, eraseCommand};
+}
 
 BootloaderPersonality::BootloaderPersonality(EventLog &eventLog, FlashMemory &memory,
                                              const BootloaderOptions &bootloaderOptions,
@@ -85,6 +135,8 @@ BootloaderPersonality::BootloaderPersonality(EventLog &eventLog, FlashMemory &me
 {
     if (options.silentAfterBlock == 0)
         stage = Stage::Hung;
+    else if (options.startSynced)
+        stage = Stage::Command;
 }
 
 int BootloaderPersonality::partLength() const
@@ -109,6 +161,15 @@ int BootloaderPersonality::partLength() const
         if (pending.isEmpty())
             return 1;
         return first() == kGlobalErase ? 2 : first() + 3;
+    case Stage::ExtEraseList: {
+        // Two bytes, most significant first: a special code and its XOR, or
+        // N, then N + 1 page numbers of two bytes and the XOR of them all.
+        if (pending.size() < kExtCountBytes)
+            return kExtCountBytes;
+        const int count = (first() << 8) | quint8(pending.at(1));
+        return count >= kFirstSpecialCode ? kExtSpecialPartBytes
+                                          : kExtCountBytes + 2 * (count + 1) + 1;
+    }
     case Stage::Erasing:
     case Stage::Hung:
     case Stage::Gone:
@@ -159,6 +220,8 @@ void BootloaderPersonality::handle(const QByteArray &part)
 {
     switch (stage) {
     case Stage::Sync: {
+        // The USART measured the baud rate on this 0x7F: on a
+        // pseudo-terminal, whatever rate the window's port is set to.
         const LineSettings line = lineSettings();
         record = QJsonObject{{text("dir"), text("rx")}, {text("protocol"), text("bootloader")},
                              {text("command"), text("sync")}, {text("hex"), text("7f")},
@@ -180,6 +243,9 @@ void BootloaderPersonality::handle(const QByteArray &part)
         return;
     case Stage::EraseList:
         handleEraseList(part);
+        return;
+    case Stage::ExtEraseList:
+        handleExtEraseList(part);
         return;
     case Stage::Erasing:
     case Stage::Hung:
@@ -203,15 +269,29 @@ void BootloaderPersonality::handleCommand(const QByteArray &part)
         return;
     }
     record.insert(text("checksum"), text("ok"));
+    // A command this part's bootloader does not have is one it does not know.
+    if (!options.commands.contains(opcode)) {
+        refuse("unknown-command");
+        return;
+    }
 
     switch (opcode) {
     case kCmdGet: {
         // N (bytes that follow, minus one), the protocol version, the commands.
         QByteArray data;
-        data.append(char(std::size(kCommands)));
-        data.append(char(kProtocolVersion));
-        for (const Command &command : kCommands)
-            data.append(char(command.code));
+        data.append(char(options.commands.size()));
+        data.append(char(options.protocolVersion));
+        for (quint8 code : options.commands)
+            data.append(char(code));
+        data.append(char(kAck));
+        accept(data);
+        return;
+    }
+    case kCmdGetVersion: {
+        QByteArray data;
+        data.append(char(options.protocolVersion));
+        data.append(char(kGetVersionOptionByte));
+        data.append(char(kGetVersionOptionByte));
         data.append(char(kAck));
         accept(data);
         return;
@@ -226,6 +306,15 @@ void BootloaderPersonality::handleCommand(const QByteArray &part)
         return;
     }
     case kCmdReadMemory:
+        // Read-out protection (level 1) refuses Read Memory before the
+        // address: the flash cannot be read back through the bootloader.
+        if (options.readProtected) {
+            refuse("read-protected");
+            return;
+        }
+        stage = Stage::Address;
+        emit reply(QByteArray(1, char(kAck)));
+        return;
     case kCmdWriteMemory:
     case kCmdGo:
         stage = Stage::Address;
@@ -233,6 +322,10 @@ void BootloaderPersonality::handleCommand(const QByteArray &part)
         return;
     case kCmdErase:
         stage = Stage::EraseList;
+        emit reply(QByteArray(1, char(kAck)));
+        return;
+    case kCmdExtendedErase:
+        stage = Stage::ExtEraseList;
         emit reply(QByteArray(1, char(kAck)));
         return;
     default:
@@ -322,6 +415,7 @@ void BootloaderPersonality::handleWriteData(const QByteArray &part)
 void BootloaderPersonality::handleEraseList(const QByteArray &part)
 {
     const quint8 count = quint8(part.at(0));
+    QVector<int> pages;
     if (count == kGlobalErase) {
         record.insert(text("pages"), text("all"));
         if (quint8(part.at(1)) != kGlobalEraseCheck) {
@@ -329,38 +423,77 @@ void BootloaderPersonality::handleEraseList(const QByteArray &part)
             return;
         }
     } else {
-        QJsonArray pages;
-        bool inside = true;
-        for (int i = 1; i <= count + 1; ++i) {
-            const int page = quint8(part.at(i));
-            pages.append(page);
-            inside = inside && page < flash.pageCount();
-        }
-        record.insert(text("pages"), pages);
+        for (int i = 1; i <= count + 1; ++i)
+            pages.append(quint8(part.at(i)));
+        record.insert(text("pages"), pageList(pages));
         if (xorOf(part.left(count + 2)) != quint8(part.at(count + 2))) {
             refuse("erase-checksum", true);
             return;
         }
-        if (!inside) {
-            refuse("outside-flash");
-            return;
+    }
+    erase(pages);
+}
+
+void BootloaderPersonality::handleExtEraseList(const QByteArray &part)
+{
+    const auto word = [&part](int at) {
+        return (quint8(part.at(at)) << 8) | quint8(part.at(at + 1));
+    };
+    const int count = word(0);
+    const bool checksumGood = xorOf(part.left(part.size() - 1)) == quint8(part.at(part.size() - 1));
+    if (count >= kFirstSpecialCode) {
+        record.insert(text("pages"), count == kMassErase    ? text("all")
+                                     : count == kBank1Erase ? text("bank1")
+                                     : count == kBank2Erase ? text("bank2")
+                                                            : text("reserved"));
+        if (!checksumGood) {
+            refuse("erase-checksum", true);
+        } else if (count == kBank1Erase || count == kBank2Erase) {
+            // The parts camsim plays have one bank: their ROMs take the mass
+            // erase only.
+            refuse("single-bank");
+        } else if (count != kMassErase) {
+            refuse("reserved-code");
+        } else {
+            erase({});
         }
+        return;
+    }
+    QVector<int> pages;
+    for (int i = 0; i <= count; ++i)
+        pages.append(word(kExtCountBytes + 2 * i));
+    record.insert(text("pages"), pageList(pages));
+    if (!checksumGood) {
+        refuse("erase-checksum", true);
+        return;
+    }
+    erase(pages);
+}
+
+void BootloaderPersonality::erase(const QVector<int> &pages)
+{
+    const bool inside = std::all_of(pages.cbegin(), pages.cend(),
+                                    [this](int page) { return page < flash.pageCount(); });
+    if (!inside) {
+        refuse("outside-flash");
+        return;
     }
     if (options.failErase) {
         refuse("fault");
         return;
     }
-    // The flash is busy for the erase time; bytes sent meanwhile wait.
-    const int pageCount = count == kGlobalErase ? flash.pageCount() : count + 1;
+    // The flash is busy for as long as the erase takes, the whole flash
+    // taking eraseMs; bytes sent meanwhile wait.
+    qint64 bytes = pages.isEmpty() ? flash.size() : 0;
+    for (int page : pages)
+        bytes += flash.pageBytes(page);
     stage = Stage::Erasing;
-    QTimer::singleShot(int(qint64(options.eraseMs) * pageCount / flash.pageCount()),
-                       Qt::PreciseTimer, this, [this, part] {
-        if (quint8(part.at(0)) == kGlobalErase) {
+    QTimer::singleShot(int(qint64(options.eraseMs) * bytes / flash.size()), Qt::PreciseTimer, this,
+                       [this, pages] {
+        if (pages.isEmpty())
             flash.eraseAll();
-        } else {
-            for (int i = 1; i <= quint8(part.at(0)) + 1; ++i)
-                flash.erasePage(quint8(part.at(i)));
-        }
+        for (int page : pages)
+            flash.erasePage(page);
         accept();
         bytesArrived(QByteArray());
     });

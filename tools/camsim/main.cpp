@@ -90,14 +90,40 @@ int main(int argc, char *argv[])
     const QCommandLineOption focusOption(QStringLiteral("focus"),
         QStringLiteral("Focus position, 0 to 65535 (0x.. for hex)."), QStringLiteral("n"));
     const QCommandLineOption pidOption(QStringLiteral("pid"),
-        QStringLiteral("Product ID the bootloader gives for Get ID, 0 to 0xFFFF (default 0x0410)."),
+        QStringLiteral("Product ID the bootloader gives for Get ID, 0 to 0xFFFF (default 0x0410). "
+                       "It also picks the part: flash size and pages, protocol version, erase "
+                       "command. Known: 0x410 and 0x414 (STM32F10x medium and high density), "
+                       "0x413 (F40x/41x), 0x440 (F030x8/F05x), 0x417 (L05x/06x), 0x435 "
+                       "(L43x/44x), 0x460 (G07x/08x); any other ID plays the 0x410."),
         QStringLiteral("n"));
     const QCommandLineOption flashKibOption(QStringLiteral("flash-kib"),
-        QStringLiteral("Flash size in KiB from 0x08000000 (default 128)."), QStringLiteral("n"),
-        QStringLiteral("128"));
+        QStringLiteral("Flash size in KiB from 0x08000000 (default: the part's); past the "
+                       "part's pages, pages of its last size go on."),
+        QStringLiteral("n"));
+    const QCommandLineOption commandsOption(QStringLiteral("commands"),
+        QStringLiteral("The commands the bootloader takes and Get lists, instead of the part's: "
+                       "comma separated, of get, get-version, get-id, read, go, write, erase "
+                       "(0x43), ext-erase (0x44). Any other is refused like an unknown one."),
+        QStringLiteral("list"));
+    const QCommandLineOption bootloaderVersionOption(QStringLiteral("bootloader-version"),
+        QStringLiteral("Protocol version byte Get and Get Version report, instead of the "
+                       "part's (0x22 or 0x31)."),
+        QStringLiteral("n"));
     const QCommandLineOption eraseMsOption(QStringLiteral("erase-ms"),
-        QStringLiteral("Milliseconds a global erase takes before its ACK (default 300)."),
+        QStringLiteral("Milliseconds an erase of the whole flash takes before its ACK (default "
+                       "300); an erase of some pages takes their share by size."),
         QStringLiteral("ms"), QStringLiteral("300"));
+    const QCommandLineOption startSyncedOption(QStringLiteral("start-synced"),
+        QStringLiteral("Start in the bootloader, already synchronised, as a failed upgrade "
+                       "leaves the camera: a 0x7F gets NACK."));
+    const QCommandLineOption residentKibOption(QStringLiteral("resident-kib"),
+        QStringLiteral("The first <n> KiB of the flash hold a resident bootloader (a vector "
+                       "table, then the text \"camsim resident bootloader\") before the old "
+                       "program."),
+        QStringLiteral("n"));
+    const QCommandLineOption readProtectedOption(QStringLiteral("read-protected"),
+        QStringLiteral("Read-out protection: Read Memory is refused (NACK) after its command "
+                       "bytes; everything else works."));
     const QCommandLineOption flashOutOption(QStringLiteral("flash-out"),
         QStringLiteral("Write the whole flash to <file> when Go is acknowledged and at exit."),
         QStringLiteral("file"));
@@ -119,10 +145,11 @@ int main(int argc, char *argv[])
         QStringLiteral("port"));
     parser.addOptions({linkOption, logOption, wireTimeOption, parityOption, silentOption,
                        garbageOption, closeOption, completionOption, snOption, versionOption,
-                       zoomOption, focusOption, pidOption, flashKibOption, eraseMsOption,
-                       flashOutOption, nackBlockOption, silentAfterBlockOption,
-                       closeAfterBlockOption, failEraseOption, noBootloaderOption,
-                       udpPortOption});
+                       zoomOption, focusOption, pidOption, flashKibOption, commandsOption,
+                       bootloaderVersionOption, eraseMsOption, startSyncedOption,
+                       residentKibOption, readProtectedOption, flashOutOption, nackBlockOption,
+                       silentAfterBlockOption, closeAfterBlockOption, failEraseOption,
+                       noBootloaderOption, udpPortOption});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
@@ -187,7 +214,24 @@ int main(int argc, char *argv[])
     registerOption(zoomOption, 0, 0xFFFF, &options.camera.zoomPosition, "0 to 65535");
     registerOption(focusOption, 0, 0xFFFF, &options.camera.focusPosition, "0 to 65535");
     registerOption(pidOption, 0, 0xFFFF, &options.bootloader.productId, "0 to 0xFFFF");
+    // The part the ID names gives what the options below do not override.
+    options.part = partFor(options.bootloader.productId);
+    options.flashKib = options.part.flashKib;
+    options.bootloader.protocolVersion = options.part.protocolVersion;
+    options.bootloader.commands = defaultBootloaderCommands(options.part.eraseCommand);
     registerOption(flashKibOption, 1, kFlashKibMax, &options.flashKib, "1 to 16384");
+    registerOption(bootloaderVersionOption, 0, 0xFF, &options.bootloader.protocolVersion,
+                   "0 to 0xFF");
+    decimal(residentKibOption, 0, &options.residentKib, "KiB >= 0");
+    if (options.residentKib > options.flashKib)
+        reject(residentKibOption, "0 to the flash size in KiB");
+    if (parser.isSet(commandsOption)) {
+        if (const auto commands = bootloaderCommands(parser.value(commandsOption)))
+            options.bootloader.commands = *commands;
+        else
+            reject(commandsOption, "a comma-separated list of get, get-version, get-id, read, "
+                                   "go, write, erase, ext-erase");
+    }
     registerOption(udpPortOption, 0, kUdpPortMax, &options.udpPort, "0 to 65535");
     if (parser.isSet(snOption)) {
         const QString sn = parser.value(snOption);
@@ -200,7 +244,12 @@ int main(int argc, char *argv[])
     if (!usage.isEmpty())
         return fail(kExitUsage, usage);
     options.bootloader.failErase = parser.isSet(failEraseOption);
+    options.bootloader.startSynced = parser.isSet(startSyncedOption);
+    options.bootloader.readProtected = parser.isSet(readProtectedOption);
     options.bootloaderPresent = !parser.isSet(noBootloaderOption);
+    if (options.bootloader.startSynced && !options.bootloaderPresent)
+        return fail(kExitUsage, QStringLiteral("--start-synced needs the bootloader that "
+                                               "--no-bootloader takes away"));
     options.flashOutPath = parser.value(flashOutOption);
 
     EventLog log;

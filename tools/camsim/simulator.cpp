@@ -32,6 +32,9 @@ constexpr int kCloseGraceMs = 50;
 
 constexpr qint64 kNsPerMs = 1000000;
 
+// A Cortex-M vector table starts with the stack pointer and the reset handler.
+constexpr int kVectorBytes = 8;
+
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int signalNumber)
@@ -55,7 +58,8 @@ Simulator::Simulator(EventLog &eventLog, const SimulatorOptions &simulatorOption
       options(simulatorOptions),
       line(eventLog, simulatorOptions.wireTime, simulatorOptions.parity),
       camera(simulatorOptions.camera),
-      flash(simulatorOptions.flashKib),
+      flash(simulatorOptions.flashKib * 1024, simulatorOptions.part.layout,
+            simulatorOptions.residentKib * 1024),
       noiseState(kNoiseSeed)
 {
     connect(&garbageTimer, &QTimer::timeout, this, &Simulator::sendGarbageByte);
@@ -114,7 +118,12 @@ bool Simulator::start(QString *error)
     }
 
     line.noticeLineSettings();
-    switchPersonality(Personality::Mode::Firmware);
+    // A camera left in its bootloader by a failed upgrade is still there,
+    // synchronised, when the window comes back to it.
+    if (options.bootloader.startSynced)
+        switchPersonality(Personality::Mode::Bootloader, true);
+    else
+        switchPersonality(Personality::Mode::Firmware);
 
     if (options.garbageEveryMs > 0)
         garbageTimer.start(options.garbageEveryMs);
@@ -123,7 +132,7 @@ bool Simulator::start(QString *error)
     return true;
 }
 
-void Simulator::switchPersonality(Personality::Mode mode)
+void Simulator::switchPersonality(Personality::Mode mode, bool synced)
 {
     std::unique_ptr<Personality> next;
     switch (mode) {
@@ -136,9 +145,15 @@ void Simulator::switchPersonality(Personality::Mode mode)
         // answer for 0x7F.
         if (!options.bootloaderPresent)
             return;
-        log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("bootloader")}});
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("bootloader")}};
+        if (synced)
+            event.insert(QStringLiteral("synced"), true);
+        log.write(event);
+        // Every entry after the first starts from reset and waits for 0x7F.
+        BootloaderOptions bootloaderOptions = options.bootloader;
+        bootloaderOptions.startSynced = synced;
         auto bootloader = std::make_unique<BootloaderPersonality>(
-            log, flash, options.bootloader, [this] { return line.noticeLineSettings(); });
+            log, flash, bootloaderOptions, [this] { return line.noticeLineSettings(); });
         connect(bootloader.get(), &BootloaderPersonality::jumped, this,
                 &Simulator::programStarted);
         connect(bootloader.get(), &BootloaderPersonality::lineCloseRequested, this,
@@ -163,9 +178,14 @@ void Simulator::programStarted(quint32 address)
 {
     // The image is on disk before anyone reads of the jump.
     writeFlashImage();
+    // The core loads its stack pointer and reset handler from the 8 bytes
+    // at the address: erased ones make a camera that never starts again.
     log.write(QJsonObject{{QStringLiteral("event"), QStringLiteral("go")},
                           {QStringLiteral("address"),
-                           QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'))}});
+                           QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'))},
+                          {QStringLiteral("vector"), flash.isErased(address, kVectorBytes)
+                                                         ? QStringLiteral("erased")
+                                                         : QStringLiteral("programmed")}});
     // The bootloader is still on the stack.
     QTimer::singleShot(0, this, [this] { switchPersonality(Personality::Mode::Firmware); });
 }

@@ -4,6 +4,7 @@
 #include "bootloader.h"
 #include "firmware.h"
 #include "flash.h"
+#include "parts.h"
 #include "personality.h"
 #include "ptyline.h"
 
@@ -29,7 +30,9 @@ struct SimulatorOptions
     CameraState camera;
 
     bool bootloaderPresent = true; // false: Enter IAP is ignored
+    Part part = partFor(0x0410);   // the controller: its flash layout
     int flashKib = 128;
+    int residentKib = 0;           // a resident bootloader in front of the old program
     QString flashOutPath;          // the flash image is written here; empty for none
     BootloaderOptions bootloader;
 
@@ -59,7 +62,7 @@ private:
     void sendGarbageByte();
     void closeLine();
     void onTerminationSignal();
-    void switchPersonality(Personality::Mode mode);
+    void switchPersonality(Personality::Mode mode, bool synced = false);
     void programStarted(quint32 address);
     void closeWhenReplySent();
     void writeFlashImage();
