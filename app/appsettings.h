@@ -17,6 +17,12 @@ inline constexpr char kLogoKey[] = "section4/Logo";
 inline constexpr char kCameraAddressKey[] = "section3/Cam_Addr";
 inline constexpr char kCameraPortKey[] = "section6/IP_Port";
 inline constexpr char kHexFileKey[] = "section10/FileAdd";
+// How the upgrade talks to the bootloader, as chosen in the menu: "pages" to
+// erase only the pages the firmware needs (else the whole flash), "true" to
+// read every block back, and the bootloader's baud rate.
+inline constexpr char kErasePagesKey[] = "upgrade/ErasePages";
+inline constexpr char kVerifyKey[] = "upgrade/Verify";
+inline constexpr char kBootloaderBaudKey[] = "upgrade/BootloaderBaud";
 
 // A settings object on "./setting.ini"; the caller owns it.
 QSettings *open();

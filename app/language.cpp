@@ -57,6 +57,7 @@ void MyWidget::on_choiceLanguage()
     // The form resets the UDP button to "Connect"; its label follows the
     // link's state as well.
     ui->btn_cfg->setText(udpLink->isConnected() ? tr("Disconnect") : tr("Connect"));
+    retranslateUpgradeOptions();
 }
 
 void MyWidget::retranslateForm()

@@ -130,6 +130,7 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     mainMenu->addAction(aboutAction);
     connect(languageAction, &QAction::triggered, this, &MyWidget::on_choiceLanguage);
     connect(aboutAction, &QAction::triggered, this, &MyWidget::on_aboutMe);
+    addUpgradeOptions();
 
     aboutDialog = new aboutme;
 

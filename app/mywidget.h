@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -26,6 +27,7 @@ class SerialLine;
 class UdpLink;
 class Ui_MyWidget;
 class aboutme;
+class BootLink;
 class FirmwareImage;
 struct HexError;
 
@@ -181,9 +183,15 @@ private:
     void answerWith(const std::optional<QByteArray> &answer);
     void appendTrace(const QString &line);
 
+    // The upgrade's choices in the menu: erase only the pages the firmware
+    // needs, read it back, the bootloader at 115200 baud (kept in
+    // ./setting.ini).
+    void addUpgradeOptions();
+    void retranslateUpgradeOptions();
+
     // Bootloader jobs. While one runs it holds the line alone, and the
     // controls that would start another or change the line are off.
-    void runJob(Download::Job *job);
+    void runJob(std::unique_ptr<BootLink> link, Download::Job *job);
     void onJobFinished(const Download::Outcome &outcome);
     void setBusy(bool busy);
     void traceHexFault(const HexError &error);
@@ -215,6 +223,9 @@ private:
     QMenu *mainMenu = nullptr;
     QAction *languageAction = nullptr;
     QAction *aboutAction = nullptr;
+    QAction *erasePagesAction = nullptr;
+    QAction *verifyAction = nullptr;
+    QAction *fastBaudAction = nullptr;
     QTranslator *translator = nullptr;
     int languageIndex = 0;
     aboutme *aboutDialog = nullptr;

@@ -53,14 +53,20 @@ QString Result::text() const
     QString what;
     switch (step) {
     case Step::Sync: what = QStringLiteral("the sync byte 0x7F"); break;
+    case Step::Get: what = QStringLiteral("Get"); break;
     case Step::GetId: what = QStringLiteral("Get ID"); break;
     case Step::EraseCommand: what = QStringLiteral("the Erase command"); break;
+    case Step::ExtendedEraseCommand: what = QStringLiteral("the Extended Erase command"); break;
     case Step::GlobalErase: what = QStringLiteral("the global erase"); break;
+    case Step::PageErase: what = QStringLiteral("the erase of the pages from ") % hexAddress(address); break;
     case Step::WriteCommand:
         what = QStringLiteral("the Write Memory command of the block at ") % hexAddress(address);
         break;
     case Step::WriteAddress: what = QStringLiteral("the address of the block at ") % hexAddress(address); break;
     case Step::WriteData: what = QStringLiteral("the data of the block at ") % hexAddress(address); break;
+    case Step::ReadCommand: what = QStringLiteral("the Read Memory command at ") % hexAddress(address); break;
+    case Step::ReadAddress: what = QStringLiteral("the read address ") % hexAddress(address); break;
+    case Step::ReadLength: what = QStringLiteral("the length of the read at ") % hexAddress(address); break;
     case Step::GoCommand: what = QStringLiteral("the Go command to ") % hexAddress(address); break;
     case Step::GoAddress: what = QStringLiteral("the Go address ") % hexAddress(address); break;
     }
@@ -81,7 +87,14 @@ Dialogue::Dialogue(BootLink &bootLink, QObject *parent) : QObject(parent), link(
 }
 
 void Dialogue::exchange(Step exchangeStep, quint32 exchangeAddress, const QByteArray &part,
-                        int timeoutMs, Tail exchangeTail, DoneWithData done)
+                        int timeoutMs, Done done)
+{
+    exchange(exchangeStep, exchangeAddress, part, timeoutMs, Tail::None,
+             [done](const Result &result, const QByteArray &) { done(result); });
+}
+
+void Dialogue::exchange(Step exchangeStep, quint32 exchangeAddress, const QByteArray &part,
+                        int timeoutMs, Tail exchangeTail, DoneWithData done, int fixedBytes)
 {
     // The part goes out first: whatever arrives while it is handed over is
     // stale, and the exchange only starts listening once it is on its way.
@@ -94,7 +107,7 @@ void Dialogue::exchange(Step exchangeStep, quint32 exchangeAddress, const QByteA
     address = exchangeAddress;
     tail = exchangeTail;
     acknowledged = false;
-    dataBytes = -1;
+    dataBytes = exchangeTail == Tail::Fixed ? fixedBytes : -1;
     data.clear();
     if (link.isLost()) {
         // Queued, like every other answer: the caller's code after this call
@@ -122,6 +135,12 @@ void Dialogue::onReceived(const QByteArray &bytes)
                     return finish(Answer::Ack);
             }
             continue; // anything else is no answer
+        }
+        if (tail == Tail::Fixed) {
+            data.append(c);
+            if (data.size() == dataBytes)
+                return finish(Answer::Ack);
+            continue;
         }
         // Counted data: N, N + 1 bytes, then the closing answer.
         if (dataBytes < 0)
@@ -152,11 +171,27 @@ void Dialogue::stop()
     link.disarmTimer();
 }
 
-void Dialogue::sync(Done done)
+void Dialogue::sync(std::function<void(const Result &, bool alreadySynced)> done)
 {
-    // The bootloader measures the baud rate on this byte and answers ACK.
-    exchange(Step::Sync, 0, QByteArray(1, static_cast<char>(kSync)), kAckTimeoutMs, Tail::None,
-             [done](const Result &result, const QByteArray &) { done(result); });
+    const QByteArray syncByte(1, static_cast<char>(kSync));
+    const auto answered = [done](const Result &result) {
+        // A NACK comes from a bootloader that is listening for commands.
+        done(Result{Answer::Ack, Step::Sync, 0}, result.answer == Answer::Nack);
+    };
+    exchange(Step::Sync, 0, syncByte, kAckTimeoutMs, [=](const Result &first) {
+        if (first.answer != Answer::Timeout || link.isLost())
+            return first.answer == Answer::Timeout ? done(first, false) : answered(first);
+        exchange(Step::Sync, 0, syncByte, kAckTimeoutMs, [=](const Result &second) {
+            second.answer == Answer::Timeout ? done(second, false) : answered(second);
+        });
+    });
+}
+
+void Dialogue::get(DoneWithData done)
+{
+    // ACK, then N, the protocol version and the N command codes, and a
+    // closing ACK.
+    exchange(Step::Get, 0, command(kCmdGet), kAckTimeoutMs, Tail::Counted, std::move(done));
 }
 
 void Dialogue::getId(DoneWithData done)
@@ -166,19 +201,61 @@ void Dialogue::getId(DoneWithData done)
     exchange(Step::GetId, 0, command(kCmdGetId), kAckTimeoutMs, Tail::Counted, std::move(done));
 }
 
-void Dialogue::eraseCommand(Done done)
+void Dialogue::eraseCommand(bool extended, Done done)
 {
-    exchange(Step::EraseCommand, 0, command(kCmdErase), kAckTimeoutMs, Tail::None,
-             [done](const Result &result, const QByteArray &) { done(result); });
+    exchange(extended ? Step::ExtendedEraseCommand : Step::EraseCommand, 0,
+             command(extended ? kCmdExtendedErase : kCmdErase), kAckTimeoutMs, std::move(done));
 }
 
-void Dialogue::globalErase(Done done)
+void Dialogue::globalErase(bool extended, Done done)
 {
-    // The bootloader acknowledges only when the whole flash is erased.
-    QByteArray part(1, static_cast<char>(kGlobalErase));
+    // The bootloader acknowledges only when the whole flash is erased. The
+    // codes are followed by their XOR: FF 00, or FF FF 00.
+    QByteArray part(extended ? 2 : 1, static_cast<char>(kGlobalErase));
     part.append('\0');
-    exchange(Step::GlobalErase, 0, part, kMassEraseTimeoutMs, Tail::None,
-             [done](const Result &result, const QByteArray &) { done(result); });
+    exchange(Step::GlobalErase, 0, part, kMassEraseTimeoutMs, std::move(done));
+}
+
+void Dialogue::erasePages(bool extended, const QList<int> &pages, Done done)
+{
+    Q_ASSERT(!pages.isEmpty() && pages.size() <= kMaxPagesPerErase);
+    // N = pages - 1, then the page numbers, then the XOR of all of it. With
+    // Extended Erase N and every page number are two bytes, most
+    // significant first.
+    QByteArray part;
+    const auto put = [&part, extended](int value) {
+        if (extended)
+            part.append(static_cast<char>(value >> 8));
+        part.append(static_cast<char>(value & 0xFF));
+    };
+    put(int(pages.size()) - 1);
+    for (const int page : pages)
+        put(page);
+    quint8 check = 0;
+    for (const char byte : qAsConst(part))
+        check ^= static_cast<quint8>(byte);
+    part.append(static_cast<char>(check));
+    // Each page (or sector) takes its time; the bound of a whole erase
+    // covers any list.
+    exchange(Step::PageErase, quint32(pages.constFirst()), part, kMassEraseTimeoutMs, std::move(done));
+}
+
+void Dialogue::readMemory(quint32 readAddress, int length, DoneWithData done)
+{
+    Q_ASSERT(length >= 1 && length <= kReadBlockBytes);
+    exchange(Step::ReadCommand, readAddress, command(kCmdReadMemory), kAckTimeoutMs, [=](const Result &result) {
+        if (!result.ok())
+            return done(result, QByteArray());
+        exchange(Step::ReadAddress, readAddress, addressPart(readAddress), kAckTimeoutMs,
+                 [=](const Result &addressResult) {
+            if (!addressResult.ok())
+                return done(addressResult, QByteArray());
+            // N = length - 1 and its complement; the bytes follow the ACK.
+            QByteArray lengthPart(1, static_cast<char>(length - 1));
+            lengthPart.append(static_cast<char>((length - 1) ^ 0xFF));
+            exchange(Step::ReadLength, readAddress, lengthPart, kAckTimeoutMs, Tail::Fixed, done, length);
+        });
+    });
 }
 
 void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done done)
@@ -196,35 +273,26 @@ void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done do
         check ^= static_cast<quint8>(byte);
     dataPart.append(static_cast<char>(check));
 
-    const auto stopUnlessAck = [done](const Result &result) {
+    exchange(Step::WriteCommand, blockAddress, command(kCmdWriteMemory), kAckTimeoutMs, [=](const Result &result) {
         if (!result.ok())
-            done(result);
-        return result.ok();
-    };
-    exchange(Step::WriteCommand, blockAddress, command(kCmdWriteMemory), kAckTimeoutMs, Tail::None,
-             [=](const Result &result, const QByteArray &) {
-        if (!stopUnlessAck(result))
-            return;
-        exchange(Step::WriteAddress, blockAddress, addressPart(blockAddress), kAckTimeoutMs, Tail::None,
-                 [=](const Result &addressResult, const QByteArray &) {
-            if (!stopUnlessAck(addressResult))
-                return;
-            exchange(Step::WriteData, blockAddress, dataPart, kAckTimeoutMs, Tail::None,
-                     [done](const Result &dataResult, const QByteArray &) { done(dataResult); });
+            return done(result);
+        exchange(Step::WriteAddress, blockAddress, addressPart(blockAddress), kAckTimeoutMs,
+                 [=](const Result &addressResult) {
+            if (!addressResult.ok())
+                return done(addressResult);
+            exchange(Step::WriteData, blockAddress, dataPart, kAckTimeoutMs, done);
         });
     });
 }
 
 void Dialogue::go(quint32 startAddress, Done done)
 {
-    exchange(Step::GoCommand, startAddress, command(kCmdGo), kAckTimeoutMs, Tail::None,
-             [=](const Result &result, const QByteArray &) {
-        if (!result.ok()) {
-            done(result);
-            return;
-        }
-        exchange(Step::GoAddress, startAddress, addressPart(startAddress), kAckTimeoutMs, Tail::None,
-                 [done](const Result &addressResult, const QByteArray &) { done(addressResult); });
+    // The bootloader acknowledges the command, then the address; only then
+    // does it jump.
+    exchange(Step::GoCommand, startAddress, command(kCmdGo), kAckTimeoutMs, [=](const Result &result) {
+        if (!result.ok())
+            return done(result);
+        exchange(Step::GoAddress, startAddress, addressPart(startAddress), kAckTimeoutMs, done);
     });
 }
 

@@ -18,14 +18,22 @@ namespace Stm32Boot {
 constexpr quint8 kSync = 0x7F;
 constexpr quint8 kAck = 0x79;
 constexpr quint8 kNack = 0x1F;
+constexpr quint8 kCmdGet = 0x00;
 constexpr quint8 kCmdGetId = 0x02;
-constexpr quint8 kCmdErase = 0x43;
-constexpr quint8 kCmdWriteMemory = 0x31;
+constexpr quint8 kCmdReadMemory = 0x11;
 constexpr quint8 kCmdGo = 0x21;
-constexpr quint8 kGlobalErase = 0xFF; // erase code 0xFF, checksum 0x00
+constexpr quint8 kCmdWriteMemory = 0x31;
+constexpr quint8 kCmdErase = 0x43;         // bootloader versions below 3.0
+constexpr quint8 kCmdExtendedErase = 0x44; // 3.0 and later: two-byte page numbers
+constexpr quint8 kGlobalErase = 0xFF;      // erase code 0xFF, checksum 0x00
+constexpr quint16 kMassErase = 0xFFFF;     // Extended Erase's code, checksum 0x00
+// One erase command takes at most this many pages (N is one byte, 0xFF
+// meaning the global erase).
+constexpr int kMaxPagesPerErase = 255;
 
 constexpr quint32 kFlashStart = 0x08000000;
 constexpr int kWriteBlockBytes = 256;
+constexpr int kReadBlockBytes = 256;
 
 // The device answers every part within a few milliseconds...
 constexpr int kAckTimeoutMs = 1000;
@@ -36,7 +44,23 @@ constexpr int kMassEraseTimeoutMs = 40000;
 const QByteArray &enterIapFrame(); // 89 02 07 63 58 FF
 const QByteArray &exitIapFrame();  // 89 02 07 63 57 FF
 
-enum class Step { Sync, GetId, EraseCommand, GlobalErase, WriteCommand, WriteAddress, WriteData, GoCommand, GoAddress };
+enum class Step {
+    Sync,
+    Get,
+    GetId,
+    EraseCommand,
+    ExtendedEraseCommand,
+    GlobalErase,
+    PageErase,
+    WriteCommand,
+    WriteAddress,
+    WriteData,
+    ReadCommand,
+    ReadAddress,
+    ReadLength,
+    GoCommand,
+    GoAddress,
+};
 
 enum class Answer {
     Ack,
@@ -69,12 +93,28 @@ public:
 
     explicit Dialogue(BootLink &link, QObject *parent = nullptr);
 
-    void sync(Done done);
+    // 0x7F, the byte the bootloader measures the baud rate on. A bootloader
+    // that an earlier run left synchronised takes it for the first byte of a
+    // command: it answers NACK at once, or, when a stray byte came first,
+    // nothing until a second 0x7F completes the pair. So no answer is
+    // followed by a second 0x7F, and a NACK to either means "synchronised
+    // already" (`alreadySynced`); the result is an ACK then.
+    void sync(std::function<void(const Result &, bool alreadySynced)> done);
+    // Get: on success the data are the protocol version and the codes of
+    // the commands the bootloader takes.
+    void get(DoneWithData done);
     // Get ID: on success the data are the product-ID bytes (two on STM32).
     void getId(DoneWithData done);
-    void eraseCommand(Done done);                                 // 43 BC
-    void globalErase(Done done);                                  // FF 00, bounded by kMassEraseTimeoutMs
+    // The erase command: 43 BC, or 44 BB for Extended Erase.
+    void eraseCommand(bool extended, Done done);
+    // After the command's ACK: the whole flash (FF 00, or FF FF 00).
+    void globalErase(bool extended, Done done);
+    // After the command's ACK: the pages of the list, at most
+    // kMaxPagesPerErase (one byte each, or two with Extended Erase).
+    void erasePages(bool extended, const QList<int> &pages, Done done);
     void writeBlock(quint32 address, const QByteArray &data, Done done); // 1..256 bytes
+    // Read Memory: on success the data are the `length` (1..256) bytes.
+    void readMemory(quint32 address, int length, DoneWithData done);
     void go(quint32 address, Done done);
 
     // Ends the exchange in progress: its function is never called.
@@ -85,13 +125,16 @@ private:
     enum class Tail {
         None,
         Counted, // N, then N + 1 data bytes, then a closing ACK (Get, Get ID)
+        Fixed,   // a known number of data bytes (Read Memory)
     };
 
     // Sends the part, then waits for ACK or NACK received after it. Other
     // bytes (line noise, the 0x00 some adapters produce when the line
     // changes) are skipped.
     void exchange(Step step, quint32 address, const QByteArray &part, int timeoutMs, Tail tail,
-                  DoneWithData done);
+                  DoneWithData done, int fixedBytes = 0);
+    // The exchange, but its function takes the result alone.
+    void exchange(Step step, quint32 address, const QByteArray &part, int timeoutMs, Done done);
     void onReceived(const QByteArray &bytes);
     void finish(Answer answer);
 

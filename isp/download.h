@@ -3,31 +3,58 @@
 
 #include "bootloader.h"
 #include "hexfile.h"
+#include "stm32parts.h"
 
 #include <QObject>
 
 // Work with the camera's bootloader that holds the line from start to end:
-// the whole upgrade of a checked image (Enter IAP at 9600 8N1, the bootloader
-// at 57600 8E1, sync, global erase, every block, Go 0x08000000, Exit IAP at
-// 9600 8N1), and the single steps the window also offers.
+// the whole upgrade of a checked image, and the single steps the window also
+// offers.
+//
+// The upgrade: Enter IAP at 9600 8N1 (the camera firmware hands over to the
+// ROM bootloader), the bootloader at 57600 (or 115200) 8E1, the sync (which
+// also finds a bootloader an earlier run left synchronised), Get and Get ID
+// to learn the bootloader's commands and the part, a check that the chip can
+// hold every byte of the image before anything is erased, the erase (the
+// whole flash, or only the pages the image needs), every block, an optional
+// read-back, Go 0x08000000 (both parts acknowledged), and Exit IAP at 9600.
 namespace Download {
 
 constexpr qint32 kCameraBaud = 9600;
 constexpr qint32 kBootloaderBaud = 57600;
+constexpr qint32 kFastBootloaderBaud = 115200;
 // The camera firmware needs this long after Enter IAP to jump into the ROM
 // bootloader, which does not answer meanwhile.
 constexpr int kBootloaderStartMs = 1030;
 // After a line change the adapter needs a moment before the first byte.
 constexpr int kLineSettleMs = 20;
 
+enum class EraseMode {
+    WholeChip, // the whole flash; the image must hold the start vector
+    Pages,     // only the pages (sectors) the image's blocks fall into
+};
+
+struct Options
+{
+    qint32 bootloaderBaud = kBootloaderBaud;
+    // False for a camera already in its bootloader: no Enter IAP, no Exit IAP.
+    bool enterIap = true;
+    EraseMode erase = EraseMode::WholeChip;
+    bool verify = false;
+};
+
 enum class End {
     Success,
     LineRefused,        // the adapter did not take the line settings
-    NoSync,             // no ACK to 0x7F
-    EraseCommandFailed, // 43 BC not acknowledged
-    EraseFailed,        // global erase not acknowledged
+    NoSync,             // no answer to 0x7F
+    IdentifyFailed,     // Get or Get ID not answered
+    ImageRefused,       // the chip cannot hold the image (or not safely): nothing erased
+    EraseCommandFailed, // 43 BC / 44 BB not acknowledged
+    EraseFailed,        // the erase itself not acknowledged
     BlockFailed,        // a block before the last not acknowledged
     FinalBlockFailed,   // the last block not acknowledged
+    VerifyFailed,       // a block read back differs, or cannot be read
+    GoUnconfirmed,      // the program is written; Go was not acknowledged
     LineLostBeforeGo,   // every block written, but the line went before Go reached the device
     GetIdFailed,        // the single Get ID step
     Aborted,            // the job was told to stop: nothing more is reported
@@ -37,7 +64,7 @@ struct Outcome
 {
     End end = End::Success;
     Stm32Boot::Result failure; // the step that failed, for the bootloader's ends
-    QString detail;            // what went wrong, in a few words, for the trace
+    QString detail;            // what went wrong, in a few words
 
     // E.g. "NACK to the data of the block at 0x08000300".
     QString text() const { return detail.isEmpty() ? failure.text() : detail; }
@@ -57,9 +84,12 @@ public:
         EraseAll, // Erase command and global erase
         Go,       // Go 0x08000000
     };
+    // Where an upgrade is, for whoever shows its progress.
+    enum class Phase { EnterBootloader, Identify, Erase, Write, Verify, Start, Done };
 
     Job(Kind kind, BootLink &link, QObject *parent = nullptr);
-    Job(BootLink &link, const FirmwareImage &image, QObject *parent = nullptr); // an upgrade
+    // An upgrade.
+    Job(BootLink &link, const FirmwareImage &image, const Options &options, QObject *parent = nullptr);
 
     Kind kind() const { return jobKind; }
     void start();
@@ -68,13 +98,19 @@ public:
     bool isRunning() const { return running; }
     // The line went away while the job held it.
     bool lineLost() const { return link.isLost(); }
+    // The part as the trace named it, once known (e.g. "STM32F10x
+    // medium density, 128 KiB flash, bootloader 2.2").
+    QString partDescription() const { return description; }
 
 signals:
-    // Trace lines, in order: "Enter IAP Success", "Erase Command Success",
-    // "Erase All Start", "Just a few seconds, please.", "File Open Success",
-    // "Go 0x08000000".
+    // Trace lines, in order: "Enter IAP Success", (when an earlier run left
+    // the bootloader synchronised) "Bootloader already synchronised", the
+    // part, "Erase Command Success", "Erase All Start", "Just a few
+    // seconds, please." (or the pages erased), "File Open Success", (after a
+    // read-back) "Verify Success", "Go 0x08000000".
     void trace(const QString &line);
-    // Bytes acknowledged so far (256 per block) of `total`, after every block.
+    void phaseChanged(Download::Job::Phase phase);
+    // Bytes acknowledged so far of `total`: written, then read back.
     void progress(int bytes, int total);
     void finished(const Download::Outcome &outcome);
 
@@ -83,9 +119,16 @@ private:
     // answer has come.
     void enterBootloader();
     void synchronise();
+    void identify();
+    void identifyPart(const QByteArray &id);
+    void readFlashSize();
+    void checkImage();
+    void erase();
     void eraseAll(std::function<void()> then);
+    void eraseNextPages();
     void writeBlocks();
     void writeNext();
+    void verifyNext();
     void startProgram(std::function<void()> then);
     void leaveBootloader();
 
@@ -97,18 +140,37 @@ private:
     bool configure(qint32 baud, BootLink::Parity parity);
     bool send(const QByteArray &bytes);
     // Emits the line; false when the job was stopped meanwhile.
-    bool traceLine(const char *line);
+    bool traceLine(const QString &line);
+    bool enter(Phase phase);
+    bool offers(quint8 command) const { return commands.contains(char(command)); }
+    bool extendedErase() const { return offers(Stm32Boot::kCmdExtendedErase); }
+    void reportProgress(int done);
     void fail(End end, const Stm32Boot::Result &result);
+    void refuse(End end, const QString &detail);
     void end(const Outcome &outcome);
 
     const Kind jobKind;
     BootLink &link;
     Stm32Boot::Dialogue dialogue;
-    QList<FirmwareImage::Block> blocks;
-    int nextBlock = 0;
+    const FirmwareImage image;
+    const Options options;
     bool running = false;
     // A pause in progress: what runs when the link's timer fires.
     std::function<void()> afterPause;
+
+    // What the bootloader said of itself.
+    quint8 version = 0;
+    QByteArray commands;
+    const Stm32Parts::Part *part = nullptr;
+    quint16 productId = 0;
+    quint32 flashBytes = 0; // 0: unknown
+    QString description;
+
+    // The work: the blocks to write, the pages to erase, where the job is.
+    QList<FirmwareImage::Block> blocks;
+    QList<int> pagesToErase;
+    int pagesErased = 0;
+    int nextBlock = 0;
 };
 
 } // namespace Download

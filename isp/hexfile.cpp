@@ -38,6 +38,33 @@ int FirmwareImage::blockCount() const
     return static_cast<int>(filled.size()) + (trailer ? 1 : 0);
 }
 
+bool FirmwareImage::holdsData(quint32 address, int length) const
+{
+    for (int i = 0; i < length; ++i) {
+        const quint32 at = address + quint32(i);
+        const auto block = filled.find(at & ~quint32(kBlockBytes - 1));
+        if (block == filled.end() || block->second.set.at(int(at % kBlockBytes)) == '\0')
+            return false;
+    }
+    return true;
+}
+
+quint32 FirmwareImage::lowestAddress() const
+{
+    if (filled.empty())
+        return 0;
+    const auto &[address, block] = *filled.begin();
+    return address + quint32(block.set.indexOf('\1'));
+}
+
+quint32 FirmwareImage::highestAddress() const
+{
+    if (filled.empty())
+        return 0;
+    const auto &[address, block] = *filled.rbegin();
+    return address + quint32(block.set.lastIndexOf('\1'));
+}
+
 bool FirmwareImage::place(quint32 address, quint8 value)
 {
     const quint32 blockAddress = address & ~quint32(kBlockBytes - 1);
@@ -70,6 +97,8 @@ QString HexError::text() const
     case Kind::Overlap: what = QStringLiteral("data overlap data already placed"); break;
     case Kind::NoData: what = QStringLiteral("the file holds no data"); break;
     case Kind::NoEndRecord: what = QStringLiteral("no end-of-file record (the file is truncated)"); break;
+    case Kind::FileTooLarge: what = QStringLiteral("the file is larger than any firmware file"); break;
+    case Kind::ImageTooLarge: what = QStringLiteral("the data need more flash than any STM32 has"); break;
     }
     if (line <= 0)
         return what;
@@ -126,6 +155,46 @@ bool isBlank(const QByteArray &line)
     return true;
 }
 
+// One line of the text, without its end (LF or CR LF). A line longer than
+// any record keeps only its start, and whether the rest holds more than
+// blanks.
+struct TextLine
+{
+    QByteArray text;
+    bool overlong = false;
+    bool restNotBlank = false;
+};
+
+// The longest record is ':' and 2 x (5 + 255) digits; a line may carry a CR
+// and a few blanks more.
+constexpr int kLongestLine = 1024;
+
+bool readLine(QIODevice &device, TextLine *line, qint64 *textRead)
+{
+    line->text.clear();
+    line->overlong = false;
+    line->restNotBlank = false;
+    for (;;) {
+        const QByteArray piece = device.readLine(kLongestLine + 2);
+        if (piece.isEmpty())
+            return device.atEnd();
+        *textRead += piece.size();
+        const bool ended = piece.endsWith('\n');
+        const QByteArray content = ended ? piece.chopped(1) : piece;
+        const int room = kLongestLine - int(line->text.size());
+        line->text.append(content.left(room));
+        if (content.size() > room) {
+            line->overlong = true;
+            line->restNotBlank = line->restNotBlank || !isBlank(content.mid(room));
+        }
+        if (ended || device.atEnd()) {
+            if (!line->overlong && line->text.endsWith('\r'))
+                line->text.chop(1);
+            return true;
+        }
+    }
+}
+
 HexReadResult failure(HexError::Kind kind, int line)
 {
     HexReadResult result;
@@ -137,26 +206,43 @@ HexReadResult failure(HexError::Kind kind, int line)
 
 namespace HexFile {
 
-HexReadResult read(QIODevice &device)
+HexReadResult read(QIODevice &device, const HexLimits &limits)
 {
     if (!device.isReadable())
         return failure(HexError::Kind::OpenFailed, 0);
-    const QByteArray text = device.readAll();
+    // Only a file (or a device that knows its size) can be refused unread.
+    if (!device.isSequential() && device.size() > limits.maxFileBytes)
+        return failure(HexError::Kind::FileTooLarge, 0);
 
     FirmwareImage image;
     quint32 base = 0;
     bool endSeen = false;
     int lineNumber = 0;
-    for (QByteArray line : text.split('\n')) {
+    qint64 textRead = 0;
+    TextLine line;
+    while (!device.atEnd()) {
+        if (!readLine(device, &line, &textRead))
+            return failure(HexError::Kind::OpenFailed, 0);
+        if (textRead > limits.maxFileBytes)
+            return failure(HexError::Kind::FileTooLarge, 0);
         ++lineNumber;
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (isBlank(line))
+        if (line.overlong) {
+            // No record is this long: the line is blank, or it is wrong.
+            if (isBlank(line.text) && !line.restNotBlank)
+                continue;
+            if (isBlank(line.text) || line.text.at(0) != ':')
+                return failure(HexError::Kind::NoStartCode, lineNumber);
+            for (const char c : line.text.mid(1))
+                if (hexDigit(c) < 0)
+                    return failure(HexError::Kind::NotHex, lineNumber);
+            return failure(HexError::Kind::LengthMismatch, lineNumber);
+        }
+        if (isBlank(line.text))
             continue;
-        if (line.at(0) != ':')
+        if (line.text.at(0) != ':')
             return failure(HexError::Kind::NoStartCode, lineNumber);
 
-        const QByteArray digits = line.mid(1);
+        const QByteArray digits = line.text.mid(1);
         for (const char c : digits)
             if (hexDigit(c) < 0)
                 return failure(HexError::Kind::NotHex, lineNumber);
@@ -203,6 +289,8 @@ HexReadResult read(QIODevice &device)
                 if (!image.place(address, byteAt(kHeaderBytes + i)))
                     return failure(HexError::Kind::Overlap, lineNumber);
             }
+            if (image.filledBlocks() > limits.maxBlocks)
+                return failure(HexError::Kind::ImageTooLarge, lineNumber);
             break;
         case kEndOfFile:
             // Some tools concatenate files, each with its own end record:
@@ -230,12 +318,12 @@ HexReadResult read(QIODevice &device)
     return result;
 }
 
-HexReadResult readFile(const QString &path)
+HexReadResult readFile(const QString &path, const HexLimits &limits)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return failure(HexError::Kind::OpenFailed, 0);
-    HexReadResult result = read(file);
+    HexReadResult result = read(file, limits);
     if (!result.image && file.error() != QFileDevice::NoError)
         result.error = HexError{HexError::Kind::OpenFailed, 0};
     return result;

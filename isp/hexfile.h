@@ -42,6 +42,16 @@ public:
     // Places one byte; false when the address already holds one.
     bool place(quint32 address, quint8 value);
 
+    // Whether every byte of [address, address + length) is set by the file.
+    bool holdsData(quint32 address, int length) const;
+    // The lowest and the highest address the file sets (the image is not
+    // empty).
+    quint32 lowestAddress() const;
+    quint32 highestAddress() const;
+    // The number of 256-byte blocks the file's bytes fall into (without the
+    // trailing block of 0xFF).
+    int filledBlocks() const { return int(filled.size()); }
+
 private:
     struct Filled
     {
@@ -69,12 +79,23 @@ struct HexError
         Overlap,         // a data byte lands on an address already set
         NoData,          // the file holds no data byte
         NoEndRecord,     // no end-of-file record: the file is taken as truncated
+        FileTooLarge,    // more text than any firmware file has
+        ImageTooLarge,   // the data span more blocks than the largest flash holds
     };
 
     Kind kind = Kind::OpenFailed;
     int line = 0; // 1-based line number; 0 when the fault is the file as a whole
     // E.g. "line 12: bad checksum" or "no end-of-file record".
     QString text() const;
+};
+
+// How much a file may hold before it is refused unread: more than any
+// firmware of an STM32 the bootloader knows. Reading stays in proportion to
+// the image, whatever the file.
+struct HexLimits
+{
+    qint64 maxFileBytes = 64 * 1024 * 1024;
+    int maxBlocks = 2 * 1024 * 1024 / FirmwareImage::kBlockBytes; // 2 MiB of flash
 };
 
 struct HexReadResult
@@ -89,8 +110,8 @@ namespace HexFile {
 // (reading goes on after it), 02 extended segment address (x 16), 03 start
 // segment address, 04 extended linear address (x 65536), 05 start linear
 // address. ':' starts a record; blank lines and CR LF line ends are accepted.
-HexReadResult read(QIODevice &device);
-HexReadResult readFile(const QString &path);
+HexReadResult read(QIODevice &device, const HexLimits &limits = {});
+HexReadResult readFile(const QString &path, const HexLimits &limits = {});
 
 } // namespace HexFile
 

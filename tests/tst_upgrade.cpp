@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QJsonObject>
 #include <QtTest>
 
 using TestEnv::control;
@@ -121,9 +122,11 @@ private slots:
         row("line closed after block 2", "", {"--close-after-block", "2"}, kGoodFile, 0,
             "no answer to the Write Memory command of the block at 0x08000200",
             "Error: Download Error2,Please restart.");
-        // After the last block an unanswered Go still counts (the program
-        // shows itself on the camera); a Go that never left does not.
-        row("Go unanswered", "", {"--silent-after-block", "4"}, kGoodFile, 0, "Go 0x08000000", "");
+        // Go counts only when the camera acknowledges it; a Go that never
+        // left is a lost line.
+        row("Go unanswered", "", {"--silent-after-block", "4"}, kGoodFile, 0,
+            "no answer to the Go command to 0x08000000: the new program is written, but the camera did not confirm "
+            "that it started it", "Error: Download Error,Please restart.");
         row("line closed before Go", "", {"--close-after-block", "4"}, kGoodFile, 0,
             "no answer to the Go command to 0x08000000", portError);
         // Any fault the HEX reader finds takes one path here (tst_hexfile has them all).
@@ -246,6 +249,87 @@ private slots:
         QCOMPARE(bench.framesReceived(), framesAtClose);
         QCOMPARE(bench.boxes.seen(), QStringList());
         QVERIFY(bench.camera.find({{"result", "nack"}}) < 0 && bench.camera.find({{"command", "ignored"}}) < 0);
+    }
+
+    void upgradeAgainstBootloaders_data()
+    {
+        QTest::addColumn<QStringList>("options");  // camsim's
+        QTest::addColumn<QString>("choices");      // the menu's: pages, verify, 115200
+        QTest::addColumn<quint32>("address");      // where the image starts
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("retry");           // after a first run that failed
+        QTest::addColumn<QString>("box");          // of the (last) run
+        QTest::addColumn<QString>("trace");        // a line of the pane
+        QTest::addColumn<QJsonObject>("record");   // camsim's, that must be there ({}: none)
+        const auto row = [](const char *name, const QStringList &options, const char *choices, quint32 address,
+                            int bytes, bool retry, const char *box, const char *trace, const QJsonObject &record) {
+            QTest::newRow(name) << options << QString(choices) << address << bytes << retry << QString(box)
+                                << QString(trace) << record;
+        };
+        const char *const synchronised = "Bootloader already synchronised (left so by an earlier run)";
+        const QJsonObject go{{"event", "go"}, {"vector", "programmed"}};
+        // A failed run leaves the camera in its synchronised bootloader: the
+        // next run finds it so, without a power cycle.
+        row("retry after a refused block", {"--nack-block", "2"}, "", 0x08000000, 1000, true, "", synchronised, go);
+        row("started synchronised", {"--start-synced"}, "", 0x08000000, 1000, false, "", synchronised, go);
+        row("F4: Extended Erase", {"--pid", "0x413"}, "", 0x08000000, 1000, false, "",
+            "STM32F40xxx/41xxx, 1024 KiB flash, bootloader 3.1", {{"command", "ext-erase"}, {"pages", "all"}});
+        row("the part's own flash size", {"--flash-kib", "64"}, "", 0x08000000, 1000, false, "",
+            "STM32F10xxx medium-density, 64 KiB flash, bootloader 2.2", {{"register", "flash-size"}});
+        row("an image that fills the flash", {"--flash-kib", "16"}, "", 0x08000000, 16 * 1024, false, "",
+            "Go 0x08000000", go);
+        // Nothing is erased that cannot be written.
+        row("refused: option bytes", {}, "", 0x1FFFF800, 16, false, "Error: Download Error,Please restart.",
+            "the image has data at 0x1FFFF80F, past the end of the 128 KiB flash (its last address is 0x0801FFFF)", {});
+        row("refused: an application above a resident bootloader, whole flash", {"--resident-kib", "32"}, "",
+            0x08008000, 1000, false, "Error: Download Error,Please restart.",
+            "the image has no data at 0x08000000 to 0x08000007, the stack pointer and reset vector Go starts from: "
+            "erasing the whole flash would leave the camera without a program (an application linked above a "
+            "resident bootloader needs the page erase)", {});
+        row("resident bootloader kept: page erase", {"--resident-kib", "32"}, "pages", 0x08008000, 1000, false, "",
+            "Erased 1 page, 0x08008000 to 0x080083FF", go);
+        row("read back", {}, "verify", 0x08000000, 1000, false, "", "Verify Success", go);
+        row("read back refused: read-out protection", {"--read-protected"}, "verify", 0x08000000, 1000, false,
+            "Error: Download Error,Please restart.",
+            "the bootloader refuses Read Memory: the chip's read-out protection is on, so the flash cannot be read back",
+            {});
+        row("115200 baud", {"--wire-time"}, "115200", 0x08000000, 1000, false, "", "Go 0x08000000",
+            {{"command", "sync"}, {"baud", 115200}});
+    }
+
+    void upgradeAgainstBootloaders()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, choices);
+        QFETCH(quint32, address);
+        QFETCH(int, bytes);
+        QFETCH(bool, retry);
+        QFETCH(QString, box);
+        QFETCH(QString, trace);
+        QFETCH(QJsonObject, record);
+        Bench bench;
+        QVERIFY(bench.start(options));
+        MyWidget *w = bench.window.get();
+        for (const auto &[choice, action] : {std::pair{"pages", "erasePagesAction"}, std::pair{"verify", "verifyAction"},
+                                             std::pair{"115200", "fastBaudAction"}})
+            w->findChild<QAction *>(QLatin1String(action))->setChecked(choices.contains(QLatin1String(choice)));
+        bench.choose(HexWriter::write(address, TestEnv::firmware(bytes)));
+        if (retry) {
+            QVERIFY(bench.upgrade());
+            QCOMPARE(bench.boxes.seen().size(), 1);
+        }
+        const int from = int(bench.camera.lines.size());
+        const int boxesBefore = int(bench.boxes.seen().size());
+        QVERIFY(bench.upgrade());
+        QCOMPARE(bench.boxes.seen().mid(boxesBefore), box.isEmpty() ? QStringList() : QStringList{box});
+        QVERIFY2(TestEnv::paneLines(w).contains(trace), qPrintable(bench.lastLine()));
+        if (!record.isEmpty())
+            QVERIFY(bench.camera.waitFor(record, from) >= 0);
+        // Refused before the erase: the camera keeps its program.
+        if (trace.startsWith(QLatin1String("the image has"))) {
+            for (const char *command : {"erase", "ext-erase", "write", "go"})
+                QCOMPARE(bench.camera.count({{"command", command}}, from, INT_MAX), 0);
+        }
     }
 
     void theRunHoldsTheLine()

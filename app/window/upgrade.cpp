@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QSettings>
 
 namespace {
@@ -22,6 +23,39 @@ namespace {
 const QString kHexFileFilter = QStringLiteral("Hex File (*.hex)");
 
 } // namespace
+
+void MyWidget::addUpgradeOptions()
+{
+    const auto option = [this](const char *name, const char *key, bool on) {
+        auto *action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        action->setCheckable(true);
+        action->setChecked(on);
+        connect(action, &QAction::toggled, this, [key](bool checked) {
+            AppSettings::store(key, checked ? QStringLiteral("true") : QStringLiteral("false"));
+        });
+        return action;
+    };
+    const auto stored = [this](const char *key) { return AppSettings::read(*settings, key); };
+    // The whole flash is erased unless chosen otherwise: that leaves no old
+    // code behind. Cameras with a resident bootloader or calibration in
+    // their flash need the page erase.
+    erasePagesAction = option("erasePagesAction", AppSettings::kErasePagesKey,
+                              stored(AppSettings::kErasePagesKey) == QLatin1String("true"));
+    verifyAction = option("verifyAction", AppSettings::kVerifyKey, stored(AppSettings::kVerifyKey) == QLatin1String("true"));
+    fastBaudAction = option("fastBaudAction", AppSettings::kBootloaderBaudKey,
+                            stored(AppSettings::kBootloaderBaudKey) == QLatin1String("true"));
+    mainMenu->addSeparator();
+    mainMenu->addActions({erasePagesAction, verifyAction, fastBaudAction});
+    retranslateUpgradeOptions();
+}
+
+void MyWidget::retranslateUpgradeOptions()
+{
+    erasePagesAction->setText(tr("Erase only the pages the firmware needs"));
+    verifyAction->setText(tr("Read the firmware back after writing"));
+    fastBaudAction->setText(tr("Bootloader at 115200 baud"));
+}
 
 void MyWidget::on_pushButtonEnterIAP_clicked()
 {
@@ -38,20 +72,26 @@ void MyWidget::on_pushButtonSend7f_clicked()
 
 void MyWidget::on_pushButtonGetID_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::GetId, *link.release(), this));
+    if (auto link = serialLine->hold()) {
+        auto *step = new Download::Job(Download::Job::Kind::GetId, *link, this);
+        runJob(std::move(link), step);
+    }
 }
 
 void MyWidget::on_pushButtonEraseAll_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::EraseAll, *link.release(), this));
+    if (auto link = serialLine->hold()) {
+        auto *step = new Download::Job(Download::Job::Kind::EraseAll, *link, this);
+        runJob(std::move(link), step);
+    }
 }
 
 void MyWidget::on_pushButtonGo_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::Go, *link.release(), this));
+    if (auto link = serialLine->hold()) {
+        auto *step = new Download::Job(Download::Job::Kind::Go, *link, this);
+        runJob(std::move(link), step);
+    }
 }
 
 void MyWidget::on_pushButtonOpenHex_clicked()
@@ -112,19 +152,29 @@ void MyWidget::on_pushButtonUpdata_clicked()
     ui->pushButtonUpdata->setEnabled(false);
     // The bar counts to this file's blocks, whether or not it was loaded.
     ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
+    Download::Options options;
+    options.erase = erasePagesAction->isChecked() ? Download::EraseMode::Pages : Download::EraseMode::WholeChip;
+    options.verify = verifyAction->isChecked();
+    options.bootloaderBaud = fastBaudAction->isChecked() ? Download::kFastBootloaderBaud : Download::kBootloaderBaud;
     auto link = serialLine->hold();
-    runJob(new Download::Job(*link.release(), *file.image, this));
+    auto *upgrade = new Download::Job(*link, *file.image, options, this);
+    runJob(std::move(link), upgrade);
 }
 
-void MyWidget::runJob(Download::Job *newJob)
+void MyWidget::runJob(std::unique_ptr<BootLink> link, Download::Job *newJob)
 {
+    // The job owns the line's hold: it goes with the job.
+    link.release()->setParent(newJob);
     job = newJob;
     connect(job, &Download::Job::trace, this, [this](const QString &line) {
         // The reply a trace line was drawn from shows above it.
         serialLine->endReply();
         appendTrace(line);
     });
-    connect(job, &Download::Job::progress, ui->progressBar, &QProgressBar::setValue);
+    connect(job, &Download::Job::progress, this, [this](int bytes, int total) {
+        ui->progressBar->setMaximum(total);
+        ui->progressBar->setValue(bytes);
+    });
     connect(job, &Download::Job::finished, this, &MyWidget::onJobFinished);
     setBusy(true);
     job->start();
@@ -205,6 +255,7 @@ void MyWidget::reportDownloadEnd(const Download::Outcome &outcome)
     const char *message = nullptr;
     switch (outcome.end) {
     case Download::End::NoSync:
+    case Download::End::IdentifyFailed:
         message = QT_TR_NOOP("Serial port error or machine failure,Please restart.");
         break;
     case Download::End::EraseCommandFailed:
@@ -218,6 +269,11 @@ void MyWidget::reportDownloadEnd(const Download::Outcome &outcome)
         break;
     case Download::End::FinalBlockFailed:
         message = QT_TR_NOOP("Download Error1,Please restart.");
+        break;
+    case Download::End::ImageRefused:
+    case Download::End::VerifyFailed:
+    case Download::End::GoUnconfirmed:
+        message = QT_TR_NOOP("Download Error,Please restart.");
         break;
     case Download::End::LineRefused:
     case Download::End::LineLostBeforeGo:

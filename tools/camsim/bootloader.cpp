@@ -343,7 +343,7 @@ void BootloaderPersonality::handleAddress(const QByteArray &part)
         refuse("address-checksum", true);
         return;
     }
-    if (!flash.contains(address, 1)) {
+    if (!flash.contains(address, 1) && !(opcode == kCmdReadMemory && inFlashSizeRegister(address, 1))) {
         refuse("outside-flash");
         return;
     }
@@ -372,11 +372,26 @@ void BootloaderPersonality::handleReadCount(const QByteArray &part)
         refuse("complement", true);
         return;
     }
+    if (inFlashSizeRegister(address, length)) {
+        // The size in KiB, least significant byte first.
+        const int kib = int(flash.image().size() / 1024);
+        const QByteArray size = QByteArray(1, char(kib & 0xFF)) + char(kib >> 8);
+        record.insert(text("register"), text("flash-size"));
+        accept(size.mid(int(address - options.flashSizeRegister), length));
+        return;
+    }
     if (!flash.contains(address, length)) {
         refuse("outside-flash");
         return;
     }
     accept(flash.read(address, length));
+}
+
+bool BootloaderPersonality::inFlashSizeRegister(quint32 at, int length) const
+{
+    constexpr quint32 kRegisterBytes = 2;
+    return options.flashSizeRegister != 0 && at >= options.flashSizeRegister
+           && quint64(at) + quint32(length) <= quint64(options.flashSizeRegister) + kRegisterBytes;
 }
 
 void BootloaderPersonality::handleWriteData(const QByteArray &part)

@@ -30,6 +30,7 @@ struct BootloaderOptions
     int silentAfterBlock = -1;   // never answers again after this many writes; negative: no
     int closeAfterBlock = 0;     // the line is closed after this write's ACK; 0: never
     bool failErase = false;      // every erase is refused
+    quint32 flashSizeRegister = 0; // F_SIZE: reads give the flash's size in KiB; 0: none
 };
 
 // The STM32's ROM bootloader on its USART, as ST's application note AN3155
@@ -83,6 +84,7 @@ private:
     void handleCommand(const QByteArray &part);
     void handleAddress(const QByteArray &part);
     void handleReadCount(const QByteArray &part);
+    bool inFlashSizeRegister(quint32 address, int length) const;
     void handleWriteData(const QByteArray &part);
     void handleEraseList(const QByteArray &part);
     void handleExtEraseList(const QByteArray &part);

@@ -219,6 +219,7 @@ int main(int argc, char *argv[])
     options.flashKib = options.part.flashKib;
     options.bootloader.protocolVersion = options.part.protocolVersion;
     options.bootloader.commands = defaultBootloaderCommands(options.part.eraseCommand);
+    options.bootloader.flashSizeRegister = options.part.flashSizeRegister;
     registerOption(flashKibOption, 1, kFlashKibMax, &options.flashKib, "1 to 16384");
     registerOption(bootloaderVersionOption, 0, 0xFF, &options.bootloader.protocolVersion,
                    "0 to 0xFF");

@@ -29,6 +29,9 @@ struct Part
     std::array<EraseRun, 3> layout;
     quint8 protocolVersion;
     quint8 eraseCommand;
+    // Where the part keeps the size of its flash in KiB (16 bits, the
+    // reference manual's F_SIZE), which Read Memory may read.
+    quint32 flashSizeRegister;
 };
 
 // The part with this product ID; an ID camsim does not know gets the
