@@ -253,7 +253,6 @@ private slots:
         QTest::addColumn<int>("stopAfter"); // the event after which the job is told to stop
         QTest::addColumn<Download::End>("end");
         QTest::addColumn<QString>("text");
-        using E = Download::End;
         const auto row = [](const char *name, int at, const char *reply, E end, const char *text) {
             QTest::newRow(name) << at << hex(reply) << -1 << end << QString(text);
         };

@@ -5,6 +5,7 @@
 #include "isp/hexwriter.h"
 
 #include <QBuffer>
+#include <QProcess>
 #include <QtTest>
 
 // An address and the byte the written block holds there (0xFF where unset).
@@ -65,6 +66,7 @@ private slots:
              {{0x0F7, 0xFF}, {0x0F8, 0x80}, {0x107, 0xE9}, {0x108, 0xFF}});
         good("end record in mid-file: later records count", d16 + kEnd + data(0x0010, "\x33") + kEnd, 17, {0},
              {{0x10, 0x33}});
+        good("a blank line longer than any record", QByteArray(3000, ' ') + "\n" + d16 + kEnd, 16, {0}, {{0, 0x80}});
         good("blank lines, CR LF, no final line end", "\r\n" + d16.chopped(1) + "\r\n\n  \r\n" + kEnd.chopped(1), 16,
              {0}, {{0, 0x80}});
         // After a full last block the camera's download writes one of 0xFF.
@@ -87,6 +89,18 @@ private slots:
             K::BadAddressRecord, 1);
         bad("end record with data", d16 + record(0x01, 0, QByteArray::fromHex("00")), K::BadAddressRecord, 2);
         bad("overlapping data", d16 + data(0x000F, "\x01\x02") + kEnd, K::Overlap, 2);
+        bad("a line longer than any record", d16.chopped(1) + QByteArray(2000, '0') + '\n' + kEnd, K::LengthMismatch, 1);
+        bad("blanks, then a record, on one overlong line", QByteArray(1500, ' ') + d16 + kEnd, K::NoStartCode, 1);
+        // One byte in each of 8193 blocks: more than the 2 MiB of the largest
+        // flash, refused at the line that needs the block too many.
+        QByteArray sparse;
+        int lines = 0;
+        for (int block = 0; block <= 8192; ++block) {
+            if (block % 256 == 0)
+                sparse += record(0x04, 0, QByteArray(1, '\0') + char(block / 256)), ++lines;
+            sparse += data(quint16(block % 256 * 256), "\x01"), ++lines;
+        }
+        bad("the data need more flash than any STM32 has", sparse + kEnd, K::ImageTooLarge, lines);
         bad("the same bytes through another base", record(0x04, 0, QByteArray::fromHex("0001")) + d16
                 + record(0x02, 0, QByteArray::fromHex("1000")) + d16 + kEnd,
             K::Overlap, 4);
@@ -122,6 +136,26 @@ private slots:
             QVERIFY(index >= 0);
             QCOMPARE(quint8(written.at(index).bytes.at(int(spot.first & 0xFF))), quint8(spot.second));
         }
+    }
+
+    void fileTooLarge()
+    {
+        // Refused unread when its size is known, and once past the bound
+        // when it is not (a pipe, a device).
+        QByteArray text = HexWriter::write(0x08000000, QByteArray(1000, 0x5A));
+        HexLimits limits;
+        limits.maxFileBytes = 200;
+        QBuffer file(&text);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(HexFile::read(file, limits).error.kind, HexError::Kind::FileTooLarge);
+        QProcess stream; // `cat` the text: a sequential device
+        stream.start(QStringLiteral("cat"), {});
+        QVERIFY(stream.waitForStarted());
+        stream.write(text);
+        stream.closeWriteChannel();
+        QVERIFY(stream.waitForFinished());
+        const HexReadResult streamed = HexFile::read(stream, limits);
+        QCOMPARE(int(streamed.error.kind), int(HexError::Kind::FileTooLarge));
     }
 };
 

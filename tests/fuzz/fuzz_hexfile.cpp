@@ -1,7 +1,9 @@
 // Any text as a firmware file: the HEX reader must end on every input with
 // either an image or a fault that names a line of the file, and an image
 // must hold exactly the data bytes of the file's records at their
-// addresses, cut into the blocks the download writes.
+// addresses, cut into the blocks the download writes. The reader's bounds
+// are made small here, so that the fuzzer meets them: a file over the size
+// bound is refused whole, and no image spans more blocks than allowed.
 
 #include "isp/hexfile.h"
 
@@ -14,6 +16,14 @@
 #include <map>
 
 namespace {
+
+HexLimits smallLimits()
+{
+    HexLimits limits;
+    limits.maxFileBytes = 2048;
+    limits.maxBlocks = 8;
+    return limits;
+}
 
 // The window reads the chosen file from disk; so does this target.
 QString *filePath = nullptr;
@@ -56,6 +66,7 @@ void checkImage(const FirmwareImage &image, const QByteArray &text)
 {
     const std::map<quint32, quint8> data = dataOf(text);
     check(!data.empty() && image.dataByteCount() == int(data.size()));
+    check(text.size() <= smallLimits().maxFileBytes && image.filledBlocks() <= smallLimits().maxBlocks);
 
     const QList<FirmwareImage::Block> blocks = image.blocks();
     check(image.blockCount() == blocks.size());
@@ -92,8 +103,9 @@ void checkFault(const HexError &error, const QByteArray &text)
 {
     using K = HexError::Kind;
     const int lines = int(text.count('\n')) + 1;
-    const bool wholeFile = error.kind == K::NoData || error.kind == K::NoEndRecord;
+    const bool wholeFile = error.kind == K::NoData || error.kind == K::NoEndRecord || error.kind == K::FileTooLarge;
     check(error.kind != K::OpenFailed);
+    check((error.kind == K::FileTooLarge) == (text.size() > smallLimits().maxFileBytes));
     check(wholeFile ? error.line == 0 : (error.line >= 1 && error.line <= lines));
     check(!error.text().isEmpty());
 }
@@ -116,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         check(file.write(text) == text.size());
     }
-    const HexReadResult result = HexFile::readFile(*filePath);
+    const HexReadResult result = HexFile::readFile(*filePath, smallLimits());
     if (result.image)
         checkImage(*result.image, text);
     else
