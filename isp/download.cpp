@@ -429,7 +429,7 @@ void Job::startProgram(std::function<void()> then)
 void Job::leaveBootloader()
 {
     // Back to the camera firmware's line settings for the Exit IAP frame.
-    if (options.enterIap && !(configure(kCameraBaud, BootLink::Parity::None) && send(Stm32Boot::exitIapFrame())))
+    if (options.exitIap && !(configure(kCameraBaud, BootLink::Parity::None) && send(Stm32Boot::exitIapFrame())))
         return;
     if (enter(Phase::Done))
         end({});

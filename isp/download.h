@@ -37,8 +37,10 @@ enum class EraseMode {
 struct Options
 {
     qint32 bootloaderBaud = kBootloaderBaud;
-    // False for a camera already in its bootloader: no Enter IAP, no Exit IAP.
+    // The camera firmware's frames around the bootloader's work: false for a
+    // camera already in its bootloader (or a run retried from the sync).
     bool enterIap = true;
+    bool exitIap = true;
     EraseMode erase = EraseMode::WholeChip;
     bool verify = false;
 };
