@@ -27,7 +27,13 @@ constexpr char16_t kFrameEnd = 0xFDD1;
 
 void insertParagraphs(QTextEdit *pane, const QStringList &lines);
 
-// The paragraphs waiting for the event loop, kept beside the pane.
+// Replies are gathered for this long and shown in one edit: quicker than the
+// eye, and a dialogue that answers every few hundred microseconds (the
+// bootloader's acknowledges) does not wait for the pane between a reply and
+// its next request.
+constexpr int kBacklogMs = 40;
+
+// The paragraphs waiting to be shown, kept beside the pane.
 class Backlog : public QObject
 {
 public:
@@ -35,14 +41,15 @@ public:
     {
         setObjectName(QStringLiteral("traceBacklog"));
         timer.setSingleShot(true);
-        timer.setInterval(0);
+        timer.setInterval(kBacklogMs);
         connect(&timer, &QTimer::timeout, this, &Backlog::flush);
     }
 
     void add(const QString &text)
     {
         lines.append(text);
-        timer.start();
+        if (!timer.isActive())
+            timer.start();
     }
 
     void flush()

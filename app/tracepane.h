@@ -31,10 +31,11 @@ void appendPlain(QTextEdit *pane, const QString &text);
 // batches, or the pane falls behind.
 void appendPlain(QTextEdit *pane, const QStringList &lines);
 
-// Adds the paragraph once the event loop runs again (or at the next
-// appendPlain, which keeps the order). Replies arrive while a dialogue
-// waits; laying out the pane then, instead of between the reply and the
-// next write, keeps the pane off the line's critical path.
+// Adds the paragraph a few tens of milliseconds later, together with all
+// that comes meanwhile (or at the next appendPlain, which keeps the order).
+// Replies arrive while a dialogue waits; laying out the pane once for many
+// of them, instead of between each reply and the next write, keeps the pane
+// off the line's critical path.
 void appendSoon(QTextEdit *pane, const QString &text);
 
 } // namespace TracePane

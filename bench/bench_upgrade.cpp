@@ -59,6 +59,10 @@ constexpr double kVerifyGoal = 1.05;
 constexpr double kRunGoal = 1.10;
 constexpr double kCpuGoalPercent = 10.0;
 constexpr int kStm32flashTimeoutMs = 120000;
+// The commands of an STM32F10x ROM bootloader, Get Version among them: the
+// reference flasher asks for it.
+const QStringList kCamsim{"--wire-time", "--erase-ms", QString::number(kEraseMs), "--commands",
+                          "get,get-version,get-id,read,go,write,erase"};
 
 double cpuSeconds()
 {
@@ -113,7 +117,8 @@ std::optional<Run> upgradeThroughWindow(const QString &hexPath, const QByteArray
 {
     Camsim camera;
     const QString flashPath = QDir::current().absoluteFilePath(QStringLiteral("flash.bin"));
-    if (!camera.start({"--wire-time", "--erase-ms", QString::number(kEraseMs), "--flash-out", flashPath}))
+    if (!camera.startRecordingTo(kCamsim + QStringList{"--flash-out", flashPath},
+                                 QDir::current().absoluteFilePath(QStringLiteral("camsim.log"))))
         return std::nullopt;
     BoxAnswerer boxes;
     MyWidget window;
@@ -155,6 +160,7 @@ std::optional<Run> upgradeThroughWindow(const QString &hexPath, const QByteArray
         std::fprintf(stderr, "the upgrade did not complete: %s\n", qPrintable(boxes.seen().join(QLatin1String("; "))));
         return std::nullopt;
     }
+    camera.readRecord();
     Run run;
     run.blocks = blocks;
     run.runS = double(goNs) / 1e9;
@@ -173,7 +179,8 @@ std::optional<Run> upgradeWithStm32flash(const QString &program, const QString &
 {
     Camsim camera;
     const QString flashPath = QDir::current().absoluteFilePath(QStringLiteral("flash-ref.bin"));
-    if (!camera.start({"--wire-time", "--erase-ms", QString::number(kEraseMs), "--flash-out", flashPath}))
+    if (!camera.startRecordingTo(kCamsim + QStringList{"--flash-out", flashPath},
+                                 QDir::current().absoluteFilePath(QStringLiteral("camsim-ref.log"))))
         return std::nullopt;
     {
         QSerialPort port;
@@ -183,13 +190,16 @@ std::optional<Run> upgradeWithStm32flash(const QString &program, const QString &
         port.write(QByteArray::fromHex("8902076358FF"));
         port.waitForBytesWritten(1000);
     }
-    if (camera.waitFor({{"event", "bootloader"}}) < 0)
+    if (!QTest::qWaitFor([&camera] { return camera.readRecord(), camera.find({{"event", "bootloader"}}) >= 0; }))
         return std::nullopt;
     QProcess flasher;
     flasher.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer clock;
     clock.start();
-    flasher.start(program, {"-b", QString::number(baud), "-w", hexPath, "-g", "0x08000000", camera.slavePath});
+    // A pseudo-terminal carries no parity bit (stm32flash refuses 8E1 on
+    // one); camsim's bootloader takes the bytes as 8E1 whatever the line.
+    flasher.start(program, {"-b", QString::number(baud), "-m", "8n1", "-w", hexPath, "-g", "0x08000000",
+                            camera.slavePath});
     if (!flasher.waitForFinished(kStm32flashTimeoutMs) || flasher.exitCode() != 0) {
         std::fprintf(stderr, "stm32flash failed:\n%s\n", flasher.readAll().constData());
         return std::nullopt;
@@ -197,6 +207,7 @@ std::optional<Run> upgradeWithStm32flash(const QString &program, const QString &
     Run run;
     run.runS = double(clock.nsecsElapsed()) / 1e9;
     Wait::sleep(100); // the last records come in
+    camera.readRecord();
     run.blocks = camera.count({{"command", "write"}, {"result", "ack"}}, 0, int(camera.lines.size()));
     run.camsimWriteS = camsimWriteSeconds(camera).value_or(0);
     run.flashed = flashHolds(camera, flashPath, image);

@@ -240,7 +240,7 @@ void Dialogue::erasePages(bool extended, const QList<int> &pages, Done done)
     exchange(Step::PageErase, quint32(pages.constFirst()), part, kMassEraseTimeoutMs, std::move(done));
 }
 
-void Dialogue::readMemory(quint32 readAddress, int length, DoneWithData done)
+void Dialogue::readMemory(quint32 readAddress, int length, DoneWithData done, std::function<void()> requested)
 {
     Q_ASSERT(length >= 1 && length <= kReadBlockBytes);
     exchange(Step::ReadCommand, readAddress, command(kCmdReadMemory), kAckTimeoutMs, [=](const Result &result) {
@@ -253,12 +253,15 @@ void Dialogue::readMemory(quint32 readAddress, int length, DoneWithData done)
             // N = length - 1 and its complement; the bytes follow the ACK.
             QByteArray lengthPart(1, static_cast<char>(length - 1));
             lengthPart.append(static_cast<char>((length - 1) ^ 0xFF));
+            const int stopsBefore = stops;
             exchange(Step::ReadLength, readAddress, lengthPart, kAckTimeoutMs, Tail::Fixed, done, length);
+            if (requested && stops == stopsBefore)
+                requested();
         });
     });
 }
 
-void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done done)
+void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done done, std::function<void()> dataSent)
 {
     Q_ASSERT(!bytes.isEmpty() && bytes.size() <= kWriteBlockBytes);
     // N = number of bytes minus one, the bytes, then the XOR of N and all
@@ -280,7 +283,10 @@ void Dialogue::writeBlock(quint32 blockAddress, const QByteArray &bytes, Done do
                  [=](const Result &addressResult) {
             if (!addressResult.ok())
                 return done(addressResult);
+            const int stopsBefore = stops;
             exchange(Step::WriteData, blockAddress, dataPart, kAckTimeoutMs, done);
+            if (dataSent && stops == stopsBefore)
+                dataSent();
         });
     });
 }

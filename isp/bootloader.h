@@ -112,9 +112,13 @@ public:
     // After the command's ACK: the pages of the list, at most
     // kMaxPagesPerErase (one byte each, or two with Extended Erase).
     void erasePages(bool extended, const QList<int> &pages, Done done);
-    void writeBlock(quint32 address, const QByteArray &data, Done done); // 1..256 bytes
+    // 1..256 bytes. `dataSent` runs once the data part is on its way: the
+    // bootloader takes a while to receive it, the caller's time to spare.
+    void writeBlock(quint32 address, const QByteArray &data, Done done, std::function<void()> dataSent = {});
     // Read Memory: on success the data are the `length` (1..256) bytes.
-    void readMemory(quint32 address, int length, DoneWithData done);
+    // `requested` runs once the bytes have been asked for: they take a while
+    // to come, the caller's time to spare.
+    void readMemory(quint32 address, int length, DoneWithData done, std::function<void()> requested = {});
     void go(quint32 address, Done done);
 
     // Ends the exchange in progress: its function is never called.

@@ -360,13 +360,21 @@ void Job::writeNext()
         return;
     }
     const FirmwareImage::Block &block = blocks.at(nextBlock);
+    // The blocks before this one are reported while its data are on the
+    // wire (some 50 ms at 57600 baud): whoever shows the progress may take
+    // its time then, not between an answer and the next part.
+    const int acknowledged = nextBlock;
     dialogue.writeBlock(block.address, block.bytes, [this](const Stm32Boot::Result &result) {
         if (!result.ok())
             return fail(nextBlock == blocks.size() - 1 ? End::FinalBlockFailed : End::BlockFailed, result);
         ++nextBlock;
-        reportProgress(FirmwareImage::kBlockBytes * nextBlock);
+        if (nextBlock == blocks.size())
+            reportProgress(FirmwareImage::kBlockBytes * nextBlock);
         if (running)
             writeNext();
+    }, [this, acknowledged] {
+        if (acknowledged > 0)
+            reportProgress(FirmwareImage::kBlockBytes * acknowledged);
     });
 }
 
@@ -378,6 +386,7 @@ void Job::verifyNext()
         return;
     }
     const FirmwareImage::Block &block = blocks.at(nextBlock);
+    const int checked = nextBlock;
     dialogue.readMemory(block.address, Stm32Boot::kReadBlockBytes,
                         [this, block](const Stm32Boot::Result &result, const QByteArray &data) {
         if (!result.ok()) {
@@ -399,9 +408,14 @@ void Job::verifyNext()
                                                  .arg(quint8(*differs.second), 2, 16, QLatin1Char('0')));
         }
         ++nextBlock;
-        reportProgress(FirmwareImage::kBlockBytes * int(blocks.size() + nextBlock));
+        if (nextBlock == blocks.size())
+            reportProgress(FirmwareImage::kBlockBytes * int(blocks.size() + nextBlock));
         if (running)
             verifyNext();
+    }, [this, checked] {
+        // As for the writes: reported while the block's bytes come in.
+        if (checked > 0)
+            reportProgress(FirmwareImage::kBlockBytes * int(blocks.size() + checked));
     });
 }
 

@@ -4,6 +4,8 @@
 #include <QPointer>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -197,9 +199,45 @@ bool SerialLine::writeNow(const QByteArray &bytes)
         return false;
     // Bytes the camera sent before this write may still wait in the driver:
     // take them in now, so that they are not mistaken for the reply.
-    port.waitForReadyRead(0);
+    if (driverHoldsInput())
+        port.waitForReadyRead(0);
     onReadyRead();
     receiver.flush();
+    return writeToDriver(bytes);
+}
+
+bool SerialLine::driverHoldsInput() const
+{
+#ifdef Q_OS_UNIX
+    // poll() (not FIONREAD) makes the terminal layer hand over what is still
+    // on its way from the device first.
+    pollfd input{int(port.handle()), POLLIN, 0};
+    return ::poll(&input, 1, 0) != 0;
+#else
+    return true;
+#endif
+}
+
+bool SerialLine::writeToDriver(const QByteArray &bytes)
+{
+#ifdef Q_OS_UNIX
+    // The bootloader answers every few hundred microseconds at 115200 baud,
+    // and the next part goes out the moment the answer is in: handed
+    // straight to the driver, the bytes skip the port's write buffer and
+    // the notifier it arms and disarms for each write. Only what the driver
+    // does not take at once goes the port's way, behind nothing.
+    if (port.bytesToWrite() == 0) {
+        const ssize_t taken = ::write(int(port.handle()), bytes.constData(), size_t(bytes.size()));
+        if (taken == bytes.size())
+            return true;
+        if (taken < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        const QByteArray rest = bytes.mid(int(qMax<ssize_t>(taken, 0)));
+        const bool queued = port.write(rest) == rest.size();
+        port.flush();
+        return queued;
+    }
+#endif
     const qint64 written = port.write(bytes);
     // Hand the bytes to the driver now: a close or a line change right after
     // must not find them still in Qt's buffer.

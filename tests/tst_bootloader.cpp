@@ -305,10 +305,14 @@ private slots:
                              "wait 1000", "trace Erase Command Success", "send ff00", "wait 40000",
                              "trace Erase All Start", "trace Just a few seconds, please.", "trace File Open Success",
                              "progress 0"};
-        for (int k = 0; k < 4; ++k)
+        // A block's predecessors are reported while its data are on the wire.
+        for (int k = 0; k < 4; ++k) {
             expected << "send 31ce" << "wait 1000" << blockParts(bytes.mid(k * 256, 256), 0x08000000 + 256 * k).at(0)
-                     << "wait 1000" << blockParts(bytes.mid(k * 256, 256), 0x08000000 + 256 * k).at(1) << "wait 1000"
-                     << QStringLiteral("progress %1").arg(256 * (k + 1));
+                     << "wait 1000" << blockParts(bytes.mid(k * 256, 256), 0x08000000 + 256 * k).at(1) << "wait 1000";
+            if (k > 0)
+                expected << QStringLiteral("progress %1").arg(256 * k);
+        }
+        expected << "progress 1024";
         expected << "send 21de" << "wait 1000" << "send 0800000008" << "wait 1000" << "trace Go 0x08000000"
                  << "configure 9600 none" << "send 8902076357ff";
 
@@ -326,6 +330,8 @@ private slots:
         int upTo = stopAfter >= 0 ? stopAfter : expected.size();
         for (int i = 0, sent = 0; failed && upTo == expected.size(); ++i)
             upTo = expected.at(i).startsWith(QLatin1String("send ")) && sent++ == faultAt ? i + 2 : upTo;
+        if (failed && expected.value(upTo).startsWith(QLatin1String("progress")))
+            ++upTo; // reported while the failed part was on its way
         QCOMPARE(device.events, QStringList(expected.mid(0, upTo)));
     }
 

@@ -211,8 +211,9 @@ void ServiceWindowTest::panelCommands()
     Wait::sleep(30);
     QObject::disconnect(noteArrivals);
     QCOMPARE(wireSinceStart(), wire); // a refused number never reaches the camera
+    // Read late, frames may seem to come closer; none comes before its time.
     for (int k = 1; k < arrivals.size(); ++k)
-        QVERIFY2(arrivals.at(k) - arrivals.at(k - 1) >= 11, qPrintable(QString::number(arrivals.at(k))));
+        QVERIFY2(arrivals.at(k) >= 12 * k - 1, qPrintable(QString::number(arrivals.at(k))));
     QCOMPARE(s->boxesSeen().mid(boxesAtStart), *c.box ? QStringList{c.box} : QStringList());
     QCOMPARE(edit(w(), "lineEditSN")->text(), QString::fromLatin1(c.after));
     QCOMPARE(s->storedText(QStringLiteral("section5/SN")), QString::fromLatin1(c.after));

@@ -245,8 +245,13 @@ private slots:
         bench.click("pushButtonUpdata");
         QTRY_VERIFY_WITH_TIMEOUT(!bench.window->isVisible(), 10000);
         QVERIFY(framesAtClose > 0 && !MyWidgetTestAccess::serialOpen(*bench.window));
+        // The block whose data were on the wire when the window closed
+        // lands; nothing follows it.
         Wait::sleep(300);
-        QCOMPARE(bench.framesReceived(), framesAtClose);
+        QVERIFY2(bench.framesReceived() - framesAtClose <= 1, qPrintable(QString::number(bench.framesReceived())));
+        const int landed = bench.framesReceived();
+        Wait::sleep(300);
+        QCOMPARE(bench.framesReceived(), landed);
         QCOMPARE(bench.boxes.seen(), QStringList());
         QVERIFY(bench.camera.find({{"result", "nack"}}) < 0 && bench.camera.find({{"command", "ignored"}}) < 0);
     }

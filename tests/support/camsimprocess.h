@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -48,6 +49,37 @@ public:
                && QTest::qWaitFor([this] { return !slavePath.isEmpty(); }, kStartTimeoutMs);
     }
 
+    // Starts camsim with its record going to a file instead of this
+    // process: a measurement then pays nothing for reading it meanwhile.
+    // readRecord() takes it in afterwards.
+    bool startRecordingTo(const QStringList &arguments, const QString &path)
+    {
+        recordPath = path;
+        process.setStandardOutputFile(path, QIODevice::Truncate);
+        process.start(QStringLiteral(QUILLON_CAMSIM_PATH), arguments);
+        if (!process.waitForStarted(kStartTimeoutMs))
+            return false;
+        return QTest::qWaitFor([this] { return readRecord(), !slavePath.isEmpty(); }, kStartTimeoutMs);
+    }
+
+    void readRecord()
+    {
+        QFile file(recordPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        slavePath.clear();
+        lines.clear();
+        const QList<QByteArray> all = file.readAll().split('\n');
+        for (const QByteArray &line : all) {
+            if (line.isEmpty())
+                continue;
+            if (slavePath.isEmpty())
+                slavePath = QString::fromLocal8Bit(line);
+            else if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
+                lines.append(document.object());
+        }
+    }
+
     bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
 
     bool waitForExit()
@@ -82,6 +114,7 @@ public:
     }
 
     QProcess process;
+    QString recordPath;
     QString slavePath;
     QList<QJsonObject> lines;
     QList<QByteArray> unreadable;
