@@ -5,6 +5,7 @@
 #include "link/udplink.h"
 #include "ui_mywidget.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QTranslator>
 
@@ -57,6 +58,7 @@ void MyWidget::on_choiceLanguage()
     // The form resets the UDP button to "Connect"; its label follows the
     // link's state as well.
     ui->btn_cfg->setText(udpLink->isConnected() ? tr("Disconnect") : tr("Connect"));
+    panelsAction->setText(tr("All panels"));
 }
 
 void MyWidget::retranslateForm()

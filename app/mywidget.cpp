@@ -51,10 +51,16 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
 
     translator = new QTranslator(this);
 
-    // The form is laid out far larger than the window; only the upgrade
-    // strip at the top is meant to be seen, so the window cannot grow.
-    setMinimumSize(size());
-    setMaximumSize(size());
+    // The form is laid out far larger than the window. The window opens on
+    // the upgrade strip at its top and shows either that or the whole form,
+    // each at a fixed size: the controls sit at fixed places, and a size in
+    // between would cut panels in half.
+    stripSize = size();
+    QRect form;
+    for (const QWidget *control : ui->frameBack->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        form |= control->geometry();
+    formSize = QSize(form.right() + 1, form.bottom() + 1).expandedTo(stripSize);
+    setFixedSize(stripSize);
     setWindowIcon(QIcon(kWindowIcon));
 
     ui->comboBoxCom->clear();
@@ -126,6 +132,15 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     languageAction->setObjectName(QStringLiteral("languageAction"));
     aboutAction = new QAction(QStringLiteral("about"), this);
     aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    // The rest of the form is one key or one menu entry away; the key works
+    // with the menu closed, as the action belongs to the window too.
+    panelsAction = new QAction(tr("All panels"), this);
+    panelsAction->setObjectName(QStringLiteral("panelsAction"));
+    panelsAction->setCheckable(true);
+    panelsAction->setShortcut(QKeySequence(Qt::Key_F2));
+    addAction(panelsAction);
+    connect(panelsAction, &QAction::toggled, this, &MyWidget::showAllPanels);
+    mainMenu->addAction(panelsAction);
     mainMenu->addAction(languageAction);
     mainMenu->addAction(aboutAction);
     connect(languageAction, &QAction::triggered, this, &MyWidget::on_choiceLanguage);
@@ -179,6 +194,15 @@ void MyWidget::closeEvent(QCloseEvent *event)
 void MyWidget::contextMenuEvent(QContextMenuEvent *event)
 {
     Q_UNUSED(event)
+}
+
+void MyWidget::showAllPanels(bool all)
+{
+    setFixedSize(all ? formSize : stripSize);
+    // Keys typed into a control that is no longer in sight would go astray.
+    const QWidget *focused = focusWidget();
+    if (!all && focused && !rect().contains(QRect(focused->mapTo(this, QPoint(0, 0)), focused->size())))
+        ui->comboBoxCom->setFocus();
 }
 
 void MyWidget::popUpMainMenu(const QPoint &globalPos)

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPoint>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -159,6 +160,11 @@ private:
 
     using AnswerHandler = std::function<void(const std::optional<QByteArray> &answer)>;
 
+    // Between the upgrade strip (the start-up state) and the whole form with
+    // camera control, service, the single bootloader steps and the receive
+    // pane; the controls keep their places.
+    void showAllPanels(bool all);
+
     void fillPortList();
     bool noPortListed() const;
     void retranslateForm();
@@ -215,6 +221,9 @@ private:
     QMenu *mainMenu = nullptr;
     QAction *languageAction = nullptr;
     QAction *aboutAction = nullptr;
+    QAction *panelsAction = nullptr;
+    QSize stripSize;
+    QSize formSize;
     QTranslator *translator = nullptr;
     int languageIndex = 0;
     aboutme *aboutDialog = nullptr;

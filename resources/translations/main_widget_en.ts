@@ -243,6 +243,10 @@
         <source>Zoom Wide</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>All panels</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

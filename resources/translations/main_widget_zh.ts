@@ -243,6 +243,10 @@
         <source>Zoom Wide</source>
         <translation>推远</translation>
     </message>
+    <message>
+        <source>All panels</source>
+        <translation>全部面板</translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>
