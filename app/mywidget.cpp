@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QIcon>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
@@ -183,7 +184,17 @@ void MyWidget::mouseMoveEvent(QMouseEvent *event)
 
 void MyWidget::closeEvent(QCloseEvent *event)
 {
-    // An upgrade in progress stops here: nothing more is sent and no box
+    // Stopping an upgrade half way leaves the camera with half a program, in
+    // its bootloader: the user decides. The run goes on while the question
+    // is up, and may end meanwhile.
+    if (job
+        && QMessageBox::question(this, tr("Tip"), tr("Are you sure to close it?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // A run still in progress stops here: nothing more is sent and no box
     // comes up.
     if (job)
         job->abort();

@@ -6,6 +6,7 @@
 
 #include "app/appsettings.h"
 #include "app/messages.h"
+#include "app/runoutcome.h"
 #include "isp/bootloader.h"
 #include "isp/download.h"
 #include "isp/hexfile.h"
@@ -13,6 +14,7 @@
 #include "ui_mywidget.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
@@ -96,19 +98,26 @@ void MyWidget::on_pushButtonUpdata_clicked()
 {
     if (job)
         return;
+    // Each run starts from an empty bar counting in percent; the words its
+    // end leaves on the bar stay until the next run.
+    ui->progressBar->resetFormat();
+    ui->progressBar->setValue(0);
     // The whole file is read and checked before the camera is touched: a
     // file that is cut short or damaged must never reach the flash.
     const HexReadResult file = HexFile::readFile(hexFilePath);
     if (!file.image) {
         traceHexFault(file.error);
+        ui->progressBar->setFormat(RunOutcome::ofHexFile(file.error));
         if (file.error.kind != HexError::Kind::OpenFailed)
             Messages::show(this, QMessageBox::Warning, tr("Error"), tr("Hex File Error,Please restart."),
-                           file.error.text());
+                           QDir::toNativeSeparators(hexFilePath) + QStringLiteral(": ") + file.error.text());
         return;
     }
 
-    if (!openSerial(Download::kCameraBaud))
+    if (!openSerial(Download::kCameraBaud)) {
+        ui->progressBar->setFormat(RunOutcome::portNotOpened());
         return;
+    }
     ui->pushButtonUpdata->setEnabled(false);
     // The bar counts to this file's blocks, whether or not it was loaded.
     ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
@@ -150,6 +159,7 @@ void MyWidget::onJobFinished(const Download::Outcome &outcome)
         closePort();
         ui->pushButton_2->setEnabled(true);
         ui->pushButtonUpdata->setEnabled(true);
+        ui->progressBar->setFormat(RunOutcome::ofDownload(outcome));
         reportDownloadEnd(outcome);
         return;
     }

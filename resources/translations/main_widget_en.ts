@@ -247,6 +247,54 @@
         <source>All panels</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: port settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: sync</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: Get ID</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: erase</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: block at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: Go</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: cannot read the file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: file line %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: port</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

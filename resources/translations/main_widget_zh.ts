@@ -247,6 +247,54 @@
         <source>All panels</source>
         <translation>全部面板</translation>
     </message>
+    <message>
+        <source>Done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Failed: port settings</source>
+        <translation>失败: 串口参数</translation>
+    </message>
+    <message>
+        <source>Failed: sync</source>
+        <translation>失败: 同步</translation>
+    </message>
+    <message>
+        <source>Failed: Get ID</source>
+        <translation>失败: 获取ID</translation>
+    </message>
+    <message>
+        <source>Failed: erase</source>
+        <translation>失败: 擦除</translation>
+    </message>
+    <message>
+        <source>Failed: block at %1</source>
+        <translation>失败: %1 处的数据块</translation>
+    </message>
+    <message>
+        <source>Failed: Go</source>
+        <translation>失败: 启动程序</translation>
+    </message>
+    <message>
+        <source>Failed: cannot read the file</source>
+        <translation>失败: 无法读取文件</translation>
+    </message>
+    <message>
+        <source>Failed: file line %1</source>
+        <translation>失败: 文件第 %1 行</translation>
+    </message>
+    <message>
+        <source>Failed: file</source>
+        <translation>失败: 文件</translation>
+    </message>
+    <message>
+        <source>Failed: port</source>
+        <translation>失败: 串口</translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>
