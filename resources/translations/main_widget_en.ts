@@ -295,6 +295,34 @@
         <source>Failed: port</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Another program holds %1 (%2). Close the port there, or choose another one.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no device %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2. The device belongs to the group %3; to join it, run "sudo usermod -aG %3 $USER", then log out and in again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 did not open: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The port is open already.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No serial port is called "%1".</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

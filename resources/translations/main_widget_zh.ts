@@ -295,6 +295,34 @@
         <source>Failed: port</source>
         <translation>失败: 串口</translation>
     </message>
+    <message>
+        <source>Another program holds %1 (%2). Close the port there, or choose another one.</source>
+        <translation>另一个程序正在使用 %1 (%2)。请先在那里关闭它,或选择其他串口。</translation>
+    </message>
+    <message>
+        <source>There is no device %1: %2.</source>
+        <translation>没有设备 %1: %2。</translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2.</source>
+        <translation>当前用户无权打开 %1: %2。</translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2. The device belongs to the group %3; to join it, run "sudo usermod -aG %3 $USER", then log out and in again.</source>
+        <translation>当前用户无权打开 %1: %2。该设备属于用户组 %3;要加入该组,请运行 "sudo usermod -aG %3 $USER",然后注销并重新登录。</translation>
+    </message>
+    <message>
+        <source>%1 did not open: %2.</source>
+        <translation>%1 无法打开: %2。</translation>
+    </message>
+    <message>
+        <source>The port is open already.</source>
+        <translation>串口已经打开。</translation>
+    </message>
+    <message>
+        <source>No serial port is called "%1".</source>
+        <translation>没有名为"%1"的串口。</translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>
