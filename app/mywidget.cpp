@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
@@ -74,6 +75,8 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     ui->comboBoxCom->setInsertPolicy(QComboBox::NoInsert);
     connect(ui->comboBoxCom, &QComboBox::editTextChanged, this, &MyWidget::onPortBoxEdited);
 #endif
+    connect(ui->comboBoxCom, &QComboBox::currentTextChanged, this, &MyWidget::showPortAsTip);
+    connect(ui->lineEditPath, &QLineEdit::textChanged, this, &MyWidget::onHexPathEdited);
 
     ui->pushButtonComm->setStyleSheet(Styles::kCommUntested);
     ui->btn_cfg->setStyleSheet(Styles::kLinkDown);

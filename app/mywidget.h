@@ -179,6 +179,7 @@ private:
     void setCommandGroupsEnabled(bool enabled);
     void onLineLost();
     void onPortBoxEdited(const QString &text);
+    void showPortAsTip(const QString &text);
     // Writes an inquiry and hands the answer to `handler` when it comes: the
     // first reply after the write that is more than a confirmation of an
     // earlier command, or nothing when none comes within timeoutMs (or the
@@ -193,6 +194,11 @@ private:
     void onJobFinished(const Download::Outcome &outcome);
     void setBusy(bool busy);
     void traceHexFault(const HexError &error);
+    // The file field names the file Upgrade and LoadByte use, chosen or
+    // typed; Upgrade is off while it is empty.
+    void onHexPathEdited(const QString &text);
+    // The file dialog; false when it was cancelled.
+    bool chooseHexFile();
     void reportDownloadEnd(const Download::Outcome &outcome);
 
     // Camera control. A frame goes to every link that is up: the serial

@@ -1,5 +1,7 @@
 #include "serialline.h"
 
+#include "portlist.h"
+
 #include <QFile>
 #include <QPointer>
 
@@ -94,15 +96,6 @@ bool isPseudoTerminal(int fd)
            || majorNumber == kBsdPtySlaveMajor;
 }
 
-// The device file a port name opens: a path as it is, a bare name (ttyUSB0)
-// under /dev, as Qt's serial port resolves it.
-QByteArray devicePath(const QString &location)
-{
-    const bool path = location.startsWith(QLatin1Char('/')) || location.startsWith(QLatin1String("./"))
-                      || location.startsWith(QLatin1String("../"));
-    return QFile::encodeName(path ? location : QStringLiteral("/dev/") + location);
-}
-
 // The group whose members may read and write the device; empty when its
 // mode lets no group do both, or the group has no name.
 QString groupAllowedOn(const QByteArray &path)
@@ -179,7 +172,7 @@ SerialLine::OpenResult SerialLine::open(const QString &location, qint32 baud)
         // effective user, and so does this check).
         result.error = OpenError::Permission;
 #ifdef Q_OS_UNIX
-        if (const QByteArray path = devicePath(location);
+        if (const QByteArray path = QFile::encodeName(PortList::devicePath(location));
             ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0)
             result.error = OpenError::InUse;
         else

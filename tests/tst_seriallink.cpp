@@ -8,7 +8,9 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QSerialPort>
@@ -57,6 +59,8 @@ class SerialLinkTest : public QObject
 private slots:
     void openAndClose_data();
     void openAndClose();
+    void typedPortSurvivesEnumPort_data();
+    void typedPortSurvivesEnumPort();
     void lineSettings();
     void portTooltipIsPlainDescription();
 };
@@ -174,6 +178,45 @@ void SerialLinkTest::openAndClose()
     QCOMPARE(s.boxDetails(), (QStringList{"No serial port is called \"COM0\".",
                                           "No serial port is called \"" + s.device().slavePath() + " 2\"."}));
     QCOMPARE(s.device().received(), written);
+}
+
+void SerialLinkTest::typedPortSurvivesEnumPort_data()
+{
+    QTest::addColumn<bool>("listed"); // the adapter is listed; else no port is
+    QTest::addColumn<QString>("typed"); // "slave": the adapter's path; "link": a long link to it
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("typed path that is there") << true << "slave" << true;
+    QTest::newRow("long link to it, no port listed") << false << "link" << true;
+    QTest::newRow("typed path that is gone") << true << "/dev/ttyQD-gone" << false;
+}
+
+// A device typed into the port box stays through EnumPort while it is there,
+// and opens; the whole text is the box's tooltip, as plain text.
+void SerialLinkTest::typedPortSurvivesEnumPort()
+{
+    QFETCH(bool, listed);
+    QFETCH(QString, typed);
+    QFETCH(bool, kept);
+    SerialWindow s;
+    if (!listed)
+        SerialWindow::listPorts({});
+    MyWidget &w = s.window();
+    if (typed == QLatin1String("slave")) {
+        typed = s.device().slavePath();
+    } else if (typed == QLatin1String("link")) {
+        typed = QDir::current().absoluteFilePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+        QVERIFY(QFile::link(s.device().slavePath(), typed));
+    }
+    auto *box = control<QComboBox>(&w, "comboBoxCom");
+    box->lineEdit()->selectAll();
+    QTest::keyClicks(box->lineEdit(), typed);
+    control<QPushButton>(&w, "pushButton_2")->click();
+    QCOMPARE(box->currentText(), kept ? typed : SerialWindow::kAdapterName);
+    QTextDocument tip;
+    tip.setHtml(box->toolTip());
+    QCOMPARE(tip.toPlainText(), box->currentText());
+    QVERIFY(s.open());
+    QVERIFY(s.boxesSeen().isEmpty());
 }
 
 void SerialLinkTest::lineSettings()

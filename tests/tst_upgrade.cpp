@@ -139,6 +139,13 @@ private slots:
             "错误: 文件错误,请重试.", "失败: 文件第 2 行", "%1: line 2: bad checksum");
         row("missing file", "", {}, QByteArray(), -1, "File Open Fail,Please restart.", "",
             "Failed: cannot read the file");
+        // The field names the file: typed, it is used (and checked); emptied,
+        // there is nothing to upgrade with.
+        row("typed path", "typed", {}, HexWriter::write(0x08000000, TestEnv::firmware(8 * kBlock)), 9,
+            "Go 0x08000000", "", "Done");
+        row("typed path of a damaged file", "typed", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum",
+            fileError, "Failed: file line 2", "%1: line 2: bad checksum");
+        row("emptied field", "emptied", {}, kGoodFile, -1, "Load Byte:1000bytes", "", "0%");
         row("port that cannot open", "missing port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError,
             "Failed: port", "There is no device %2: No such file or directory.");
         // The open link is left alone.
@@ -169,26 +176,36 @@ private slots:
 
         // Choosing ./fw.hex in the dialog that starts at the stored choice:
         // the path is stored and shown, the file counted and loaded. A
-        // cancelled choice takes the Upgrade button away again.
+        // cancelled choice leaves the field, and so the file, as they were.
         bench.choose(kGoodFile);
         QCOMPARE(bench.boxes.fileDialogStart(), bench.oldPath);
         QCOMPARE(TestEnv::paneLines(w), (QStringList{"File Path:" + bench.hexPath,
                                                      QStringLiteral("Hex File: %1 byte").arg(kGoodFile.size()),
                                                      "Load Byte:1000bytes"}));
-        QVERIFY(bar->maximum() == 4 * kBlock && control<QLineEdit>(w, "lineEditPath")->text() == bench.hexPath);
+        auto *path = control<QLineEdit>(w, "lineEditPath");
+        QVERIFY(bar->maximum() == 4 * kBlock && path->text() == bench.hexPath);
         QCOMPARE(bench.scratch.storedText(QStringLiteral("section10/FileAdd")), bench.hexPath);
         auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
         QVERIFY(upgrade->isEnabled());
         bench.boxes.pickFile(QString());
         bench.click("pushButtonChooseHex");
-        QVERIFY(bench.lastLine() == "Please Choose Hex File" && !upgrade->isEnabled());
+        QVERIFY(bench.lastLine() == "Please Choose Hex File" && upgrade->isEnabled() && path->text() == bench.hexPath);
         bench.choose(kGoodFile);
 
-        // The file changes (or goes) before the upgrade.
+        // The file changes (or goes) before the upgrade, or the user types
+        // another path into the field, or empties it.
+        const QString typedPath = QDir::current().absoluteFilePath(QStringLiteral("typed.hex"));
+        const QString used = before == QLatin1String("typed") ? typedPath : bench.hexPath;
         if (file.isEmpty())
-            QVERIFY(QFile::remove(bench.hexPath));
+            QVERIFY(QFile::remove(used));
         else
-            writeFile(bench.hexPath, file);
+            writeFile(used, file);
+        path->selectAll();
+        if (before == QLatin1String("typed"))
+            QTest::keyClicks(path, typedPath);
+        if (before == QLatin1String("emptied"))
+            QTest::keyClick(path, Qt::Key_Delete);
+        QCOMPARE(upgrade->isEnabled(), before != QLatin1String("emptied"));
         const QString missingPort = QDir::current().absoluteFilePath(QStringLiteral("no-such-tty"));
         if (before == QLatin1String("missing port"))
             bench.typePort(missingPort);
@@ -209,14 +226,15 @@ private slots:
         if (!box.isEmpty())
             QCOMPARE(bench.boxes.details(),
                      QStringList{detail.isNull() ? bench.lastLine()
-                                                 : QString(detail).replace("%1", bench.hexPath).replace("%2", missingPort)});
+                                                 : QString(detail).replace("%1", used).replace("%2", missingPort)});
         QCOMPARE(bar->text(), barText);
         // The port is closed and the window is back where a user can try again.
         const bool leftOpen = before == QLatin1String("open port");
         QCOMPARE(MyWidgetTestAccess::serialOpen(*w), leftOpen);
         QCOMPARE(control<QWidget>(w, "pushButtonOpen")->styleSheet() == "background-color:yellow", !leftOpen);
-        for (const char *name : {"pushButton_2", "comboBoxCom", "pushButtonUpdata"}) // ready again
+        for (const char *name : {"pushButton_2", "comboBoxCom"}) // ready again
             QVERIFY2(leftOpen || control<QWidget>(w, name)->isEnabled(), name);
+        QVERIFY(leftOpen || upgrade->isEnabled() == (before != QLatin1String("emptied")));
         if (blocks < 0) {
             Wait::sleep(100);
             QCOMPARE(bench.camera.count({{"protocol", "bootloader"}}, 0, int(bench.camera.lines.size())), 0);

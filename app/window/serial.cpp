@@ -69,14 +69,27 @@ void MyWidget::fillPortList()
 
 void MyWidget::on_pushButton_2_clicked()
 {
+    // A device typed into the box (a pseudo-terminal, a /dev/serial/by-id
+    // link) is no item of the list: it stays while it is there.
+    const QString typed = ui->comboBoxCom->currentText();
     ui->comboBoxCom->clear();
     fillPortList();
-    ui->pushButtonOpen->setEnabled(!noPortListed());
+    const bool keepTyped = ui->comboBoxCom->isEditable() && PortList::typedDeviceExists(typed, PortList::available());
+    if (keepTyped)
+        ui->comboBoxCom->setEditText(typed);
+    ui->pushButtonOpen->setEnabled(!noPortListed() || keepTyped);
 }
 
 bool MyWidget::noPortListed() const
 {
     return ui->comboBoxCom->count() == 1 && ui->comboBoxCom->itemText(0) == tr("No Com");
+}
+
+void MyWidget::showPortAsTip(const QString &text)
+{
+    // The box is narrow and a device path long: the whole of it, as plain
+    // text, comes up over the box.
+    ui->comboBoxCom->setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap));
 }
 
 void MyWidget::onPortBoxEdited(const QString &text)

@@ -58,25 +58,37 @@ void MyWidget::on_pushButtonGo_clicked()
 
 void MyWidget::on_pushButtonOpenHex_clicked()
 {
+    chooseHexFile();
+}
+
+bool MyWidget::chooseHexFile()
+{
     const QString start = AppSettings::read(*settings, AppSettings::kHexFileKey);
-    hexFilePath = QFileDialog::getOpenFileName(nullptr, tr("Open File"), start, kHexFileFilter);
-    if (hexFilePath.isEmpty()) {
+    const QString chosen = QFileDialog::getOpenFileName(nullptr, tr("Open File"), start, kHexFileFilter);
+    if (chosen.isEmpty()) {
+        // The field, and the file Upgrade uses, stay as they were.
         appendTrace(QStringLiteral("Please Choose Hex File"));
-        ui->pushButtonUpdata->setEnabled(false);
-        return;
+        return false;
     }
-    AppSettings::store(AppSettings::kHexFileKey, hexFilePath);
+    AppSettings::store(AppSettings::kHexFileKey, chosen);
     settings->sync();
-    ui->lineEditPath->setText(hexFilePath);
+    ui->lineEditPath->setText(chosen);
+    onHexPathEdited(chosen);
     appendTrace(QStringLiteral("File Path:") + hexFilePath);
     appendTrace(QStringLiteral("Hex File: %1 byte").arg(QFileInfo(hexFilePath).size()));
-    ui->pushButtonUpdata->setEnabled(true);
+    return true;
+}
+
+void MyWidget::onHexPathEdited(const QString &text)
+{
+    // A path typed or pasted may carry blanks at its ends.
+    hexFilePath = text.trimmed();
+    ui->pushButtonUpdata->setEnabled(!hexFilePath.isEmpty());
 }
 
 void MyWidget::on_pushButtonChooseHex_clicked()
 {
-    on_pushButtonOpenHex_clicked();
-    if (!hexFilePath.isEmpty())
+    if (chooseHexFile())
         on_pushButtonLoadByte_clicked();
 }
 
