@@ -6,6 +6,7 @@
 #include "link/serialline.h"
 #include "link/udplink.h"
 #include "menuopener.h"
+#include "messages.h"
 #include "resourceinit.h"
 #include "service/serialnumber.h"
 #include "service/serviceframes.h"
@@ -238,20 +239,34 @@ void MyWidget::on_btn_tx_clicked()
 
 void MyWidget::on_lineEditSN_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kSerialNumberKey, arg1);
+    keepSetting(AppSettings::kSerialNumberKey, arg1);
 }
 
 void MyWidget::on_txt_ip_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kCameraAddressKey, arg1);
+    keepSetting(AppSettings::kCameraAddressKey, arg1);
 }
 
 void MyWidget::on_txt_port_tx_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kCameraPortKey, arg1);
+    keepSetting(AppSettings::kCameraPortKey, arg1);
 }
 
 void MyWidget::on_lineEditLogo_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kLogoKey, arg1);
+    keepSetting(AppSettings::kLogoKey, arg1);
+}
+
+void MyWidget::keepSetting(const char *key, const QString &value)
+{
+    if (AppSettings::store(key, value) || std::exchange(settingsFailureShown, true))
+        return;
+    // Told once, from the event loop: the first failure may come while the
+    // window is still being built, or in the middle of typing.
+    QTimer::singleShot(0, this, [this] {
+        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("The settings cannot be saved."),
+                       tr("%1 cannot be written: what you type into the window is lost when it closes. Start "
+                          "Quillon Desk from a folder you may write to.")
+                           .arg(AppSettings::filePath()));
+    });
 }

@@ -165,6 +165,10 @@ private:
     // pane; the controls keep their places.
     void showAllPanels(bool all);
 
+    // Stores one text in ./setting.ini; the first time that fails, the user
+    // is told which file could not be written.
+    void keepSetting(const char *key, const QString &value);
+
     void fillPortList();
     bool noPortListed() const;
     void retranslateForm();
@@ -234,6 +238,7 @@ private:
     int languageIndex = 0;
     aboutme *aboutDialog = nullptr;
     QButtonGroup *logoModelGroup = nullptr;
+    bool settingsFailureShown = false;
 
     // The six combo boxes whose items the form fixes, with the number of
     // items the form gave each; the language switch rebuilds them from this.

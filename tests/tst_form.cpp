@@ -5,6 +5,7 @@
 
 #include "link/portlist.h"
 #include "mywidget.h"
+#include "boxanswerer.h"
 #include "testenv.h"
 
 #include <QAbstractButton>
@@ -22,6 +23,8 @@
 #include <QtTest>
 
 #include <optional>
+
+#include <sys/stat.h>
 
 using TestEnv::control;
 
@@ -154,6 +157,8 @@ private slots:
     void portList();
     void settings_data();
     void settings();
+    void unwritableSettingsToldOnce_data();
+    void unwritableSettingsToldOnce();
     void allPanels_data();
     void allPanels();
     void menuOpensOnlyFromHeading_data();
@@ -339,6 +344,49 @@ void FormTest::settings()
     QCOMPARE(file.value(key, QStringLiteral("no key")).toString(), QString());
     window.emplace();
     QCOMPARE(edit()->text(), QString());
+}
+
+void FormTest::unwritableSettingsToldOnce_data()
+{
+    QTest::addColumn<bool>("storedBefore"); // a settings file this user may read, not write; else a folder
+                                            // this user may not write
+    QTest::newRow("folder it may not write") << false;
+    QTest::newRow("settings file it may not write") << true;
+}
+
+// Once the settings cannot be written, the window says so once, naming the
+// file (at start-up already when it loads stored texts, which it writes
+// back); the texts stay in the form.
+void FormTest::unwritableSettingsToldOnce()
+{
+    QFETCH(bool, storedBefore);
+    TestEnv::ScratchDir scratch;
+    BoxAnswerer boxes;
+    const QByteArray folder = QFile::encodeName(QDir::currentPath());
+    const QByteArray file = QFile::encodeName(scratch.settingsFile());
+    if (storedBefore)
+        TestEnv::writeSettings({{"section3/Cam_Addr", "192.168.1.64"}});
+    QVERIFY(::chmod(folder.constData(), storedBefore ? 0755 : 0555) == 0
+            && (!storedBefore || ::chmod(file.constData(), 0444) == 0));
+    {
+        TestEnv::Unprivileged user;
+        MyWidget window;
+        auto *ip = control<QLineEdit>(&window, "txt_ip");
+        QTest::keyClicks(ip, QStringLiteral(".7"));
+        QTRY_COMPARE(boxes.seen(), QStringList{QStringLiteral("Tip: The settings cannot be saved.")});
+        QTest::keyClicks(control<QLineEdit>(&window, "txt_port_tx"), QStringLiteral("1259"));
+        QTest::qWait(50);
+        QCOMPARE(boxes.details(), QStringList{scratch.settingsFile()
+                                              + " cannot be written: what you type into the window is lost when it "
+                                                "closes. Start Quillon Desk from a folder you may write to."});
+        QCOMPARE(ip->text(), storedBefore ? QStringLiteral("192.168.1.64.7") : QStringLiteral(".7"));
+    }
+    QVERIFY(::chmod(folder.constData(), 0700) == 0 && (!storedBefore || ::chmod(file.constData(), 0644) == 0));
+    // Read from the file itself: QSettings objects of one process share what
+    // has not reached the disk.
+    QFile stored(scratch.settingsFile());
+    QCOMPARE(stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray(),
+             storedBefore ? QByteArray("[section3]\nCam_Addr=192.168.1.64\n") : QByteArray());
 }
 
 void FormTest::allPanels_data()

@@ -70,7 +70,7 @@ bool MyWidget::chooseHexFile()
         appendTrace(QStringLiteral("Please Choose Hex File"));
         return false;
     }
-    AppSettings::store(AppSettings::kHexFileKey, chosen);
+    keepSetting(AppSettings::kHexFileKey, chosen);
     settings->sync();
     ui->lineEditPath->setText(chosen);
     onHexPathEdited(chosen);

@@ -323,6 +323,14 @@
         <source>No serial port is called "%1".</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The settings cannot be saved.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: what you type into the window is lost when it closes. Start Quillon Desk from a folder you may write to.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

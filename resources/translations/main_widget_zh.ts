@@ -323,6 +323,14 @@
         <source>No serial port is called "%1".</source>
         <translation>没有名为"%1"的串口。</translation>
     </message>
+    <message>
+        <source>The settings cannot be saved.</source>
+        <translation>设置无法保存.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: what you type into the window is lost when it closes. Start Quillon Desk from a folder you may write to.</source>
+        <translation>%1 无法写入: 在窗口中输入的内容将在关闭时丢失。请从一个可写入的文件夹启动 Quillon Desk。</translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>
