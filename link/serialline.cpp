@@ -198,17 +198,24 @@ void SerialLine::close()
     receiver.flush();
 }
 
-std::unique_ptr<BootLink> SerialLine::hold()
+BootLink *SerialLine::hold()
 {
     if (holder)
         return nullptr;
-    return std::make_unique<Hold>(*this);
+    // A child of the line: a hold whose deletion is still pending when the
+    // line goes, goes with it.
+    auto *link = new Hold(*this);
+    link->setParent(this);
+    return link;
 }
 
 void SerialLine::release()
 {
-    if (holder)
-        holder->release();
+    if (!holder)
+        return;
+    Hold *link = holder;
+    link->release();
+    link->deleteLater();
 }
 
 bool SerialLine::write(const QByteArray &bytes)

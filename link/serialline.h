@@ -11,7 +11,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <memory>
 
 // The one owner of the serial line to the camera: it opens and closes the
 // port, applies the line settings and checks that the adapter took them,
@@ -51,13 +50,14 @@ public:
     bool isOpen() const { return port.isOpen(); }
     bool isHeld() const { return holder != nullptr; }
 
-    // The line for one exchange alone, until the returned link is destroyed
-    // or release() is called; nothing while the line is already held. On a
-    // closed port the link is lost from the start: it sends nothing and no
-    // answer comes.
-    std::unique_ptr<BootLink> hold();
+    // The line for one exchange alone, until release() is called; nothing
+    // while the line is already held. On a closed port the link is lost from
+    // the start: it sends nothing and no answer comes. The link stays the
+    // line's: the holder uses it and never deletes it.
+    BootLink *hold();
     // Ends the hold: the holder's link goes dead (lost) and the line is
-    // everyone's again.
+    // everyone's again. The link itself goes once control is back in the
+    // event loop (the holder may be inside one of its signals now).
     void release();
 
     // A writer that does not hold the line. False when nothing went out: the

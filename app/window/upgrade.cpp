@@ -40,20 +40,20 @@ void MyWidget::on_pushButtonSend7f_clicked()
 
 void MyWidget::on_pushButtonGetID_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::GetId, *link.release(), this));
+    if (BootLink *link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::GetId, *link, this));
 }
 
 void MyWidget::on_pushButtonEraseAll_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::EraseAll, *link.release(), this));
+    if (BootLink *link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::EraseAll, *link, this));
 }
 
 void MyWidget::on_pushButtonGo_clicked()
 {
-    if (auto link = serialLine->hold())
-        runJob(new Download::Job(Download::Job::Kind::Go, *link.release(), this));
+    if (BootLink *link = serialLine->hold())
+        runJob(new Download::Job(Download::Job::Kind::Go, *link, this));
 }
 
 void MyWidget::on_pushButtonOpenHex_clicked()
@@ -133,8 +133,7 @@ void MyWidget::on_pushButtonUpdata_clicked()
     ui->pushButtonUpdata->setEnabled(false);
     // The bar counts to this file's blocks, whether or not it was loaded.
     ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
-    auto link = serialLine->hold();
-    runJob(new Download::Job(*link.release(), *file.image, this));
+    runJob(new Download::Job(*serialLine->hold(), *file.image, this));
 }
 
 void MyWidget::runJob(Download::Job *newJob)
