@@ -32,6 +32,8 @@ To flash the camera:
 The receive pane then ends with "Go 0x08000000", and build/camera-flash.bin holds
 the simulated camera's flash (the firmware sits at its start).
 Everything the simulator receives and answers is logged in build/camsim.log.
-Right-click the red heading (or press F1) for the language switch and the about window.
+F2 shows all panels (camera control, service, the receive pane) and back.
+Right-click the red heading (or press F1) for the menu: all panels, the language
+switch and the about window.
 MSG
 ./build/quillon-desk

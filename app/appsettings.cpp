@@ -1,5 +1,7 @@
 #include "appsettings.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
@@ -16,12 +18,19 @@ QString read(QSettings &settings, const char *key)
     return settings.value(QString::fromLatin1(key), QVariant()).toString();
 }
 
-void store(const char *key, const QString &value)
+bool store(const char *key, const QString &value)
 {
-    // A short-lived object per value: destroying it writes the file, so every
-    // edit is on disk before the next keystroke.
+    // A short-lived object per value, written at once, so every edit is on
+    // disk before the next keystroke.
     QSettings file(QString::fromLatin1(kFileName), QSettings::IniFormat);
     file.setValue(QString::fromLatin1(key), value);
+    file.sync();
+    return file.status() == QSettings::NoError;
+}
+
+QString filePath()
+{
+    return QDir::toNativeSeparators(QFileInfo(QString::fromLatin1(kFileName)).absoluteFilePath());
 }
 
 } // namespace AppSettings

@@ -30,8 +30,12 @@ QSettings *open();
 // Reads one text; a missing file or key gives an empty text.
 QString read(QSettings &settings, const char *key);
 
-// Stores one text at once: the file is written before this returns.
-void store(const char *key, const QString &value);
+// Stores one text at once: the file is written before this returns. False
+// when it could not be written (a folder or file this user may not write).
+bool store(const char *key, const QString &value);
+
+// The settings file, as a full path for the user to read.
+QString filePath();
 
 } // namespace AppSettings
 

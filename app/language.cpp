@@ -5,6 +5,7 @@
 #include "link/udplink.h"
 #include "ui_mywidget.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QTranslator>
 
@@ -58,6 +59,7 @@ void MyWidget::on_choiceLanguage()
     // link's state as well.
     ui->btn_cfg->setText(udpLink->isConnected() ? tr("Disconnect") : tr("Connect"));
     retranslateUpgradeOptions();
+    panelsAction->setText(tr("All panels"));
 }
 
 void MyWidget::retranslateForm()

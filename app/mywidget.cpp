@@ -6,6 +6,7 @@
 #include "link/serialline.h"
 #include "link/udplink.h"
 #include "menuopener.h"
+#include "messages.h"
 #include "resourceinit.h"
 #include "service/serialnumber.h"
 #include "service/serviceframes.h"
@@ -18,7 +19,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
@@ -51,10 +54,16 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
 
     translator = new QTranslator(this);
 
-    // The form is laid out far larger than the window; only the upgrade
-    // strip at the top is meant to be seen, so the window cannot grow.
-    setMinimumSize(size());
-    setMaximumSize(size());
+    // The form is laid out far larger than the window. The window opens on
+    // the upgrade strip at its top and shows either that or the whole form,
+    // each at a fixed size: the controls sit at fixed places, and a size in
+    // between would cut panels in half.
+    stripSize = size();
+    QRect form;
+    for (const QWidget *control : ui->frameBack->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        form |= control->geometry();
+    formSize = QSize(form.right() + 1, form.bottom() + 1).expandedTo(stripSize);
+    setFixedSize(stripSize);
     setWindowIcon(QIcon(kWindowIcon));
 
     ui->comboBoxCom->clear();
@@ -67,6 +76,8 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     ui->comboBoxCom->setInsertPolicy(QComboBox::NoInsert);
     connect(ui->comboBoxCom, &QComboBox::editTextChanged, this, &MyWidget::onPortBoxEdited);
 #endif
+    connect(ui->comboBoxCom, &QComboBox::currentTextChanged, this, &MyWidget::showPortAsTip);
+    connect(ui->lineEditPath, &QLineEdit::textChanged, this, &MyWidget::onHexPathEdited);
 
     ui->pushButtonComm->setStyleSheet(Styles::kCommUntested);
     ui->btn_cfg->setStyleSheet(Styles::kLinkDown);
@@ -126,6 +137,15 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     languageAction->setObjectName(QStringLiteral("languageAction"));
     aboutAction = new QAction(QStringLiteral("about"), this);
     aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    // The rest of the form is one key or one menu entry away; the key works
+    // with the menu closed, as the action belongs to the window too.
+    panelsAction = new QAction(tr("All panels"), this);
+    panelsAction->setObjectName(QStringLiteral("panelsAction"));
+    panelsAction->setCheckable(true);
+    panelsAction->setShortcut(QKeySequence(Qt::Key_F2));
+    addAction(panelsAction);
+    connect(panelsAction, &QAction::toggled, this, &MyWidget::showAllPanels);
+    mainMenu->addAction(panelsAction);
     mainMenu->addAction(languageAction);
     mainMenu->addAction(aboutAction);
     connect(languageAction, &QAction::triggered, this, &MyWidget::on_choiceLanguage);
@@ -169,7 +189,17 @@ void MyWidget::mouseMoveEvent(QMouseEvent *event)
 
 void MyWidget::closeEvent(QCloseEvent *event)
 {
-    // An upgrade in progress stops here: nothing more is sent and no box
+    // Stopping an upgrade half way leaves the camera with half a program, in
+    // its bootloader: the user decides. The run goes on while the question
+    // is up, and may end meanwhile.
+    if (job
+        && QMessageBox::question(this, tr("Tip"), tr("Are you sure to close it?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // A run still in progress stops here: nothing more is sent and no box
     // comes up.
     if (job)
         job->abort();
@@ -180,6 +210,15 @@ void MyWidget::closeEvent(QCloseEvent *event)
 void MyWidget::contextMenuEvent(QContextMenuEvent *event)
 {
     Q_UNUSED(event)
+}
+
+void MyWidget::showAllPanels(bool all)
+{
+    setFixedSize(all ? formSize : stripSize);
+    // Keys typed into a control that is no longer in sight would go astray.
+    const QWidget *focused = focusWidget();
+    if (!all && focused && !rect().contains(QRect(focused->mapTo(this, QPoint(0, 0)), focused->size())))
+        ui->comboBoxCom->setFocus();
 }
 
 void MyWidget::popUpMainMenu(const QPoint &globalPos)
@@ -201,20 +240,34 @@ void MyWidget::on_btn_tx_clicked()
 
 void MyWidget::on_lineEditSN_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kSerialNumberKey, arg1);
+    keepSetting(AppSettings::kSerialNumberKey, arg1);
 }
 
 void MyWidget::on_txt_ip_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kCameraAddressKey, arg1);
+    keepSetting(AppSettings::kCameraAddressKey, arg1);
 }
 
 void MyWidget::on_txt_port_tx_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kCameraPortKey, arg1);
+    keepSetting(AppSettings::kCameraPortKey, arg1);
 }
 
 void MyWidget::on_lineEditLogo_textChanged(QString arg1)
 {
-    AppSettings::store(AppSettings::kLogoKey, arg1);
+    keepSetting(AppSettings::kLogoKey, arg1);
+}
+
+void MyWidget::keepSetting(const char *key, const QString &value)
+{
+    if (AppSettings::store(key, value) || std::exchange(settingsFailureShown, true))
+        return;
+    // Told once, from the event loop: the first failure may come while the
+    // window is still being built, or in the middle of typing.
+    QTimer::singleShot(0, this, [this] {
+        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("The settings cannot be saved."),
+                       tr("%1 cannot be written: what you type into the window is lost when it closes. Start "
+                          "Quillon Desk from a folder you may write to.")
+                           .arg(AppSettings::filePath()));
+    });
 }

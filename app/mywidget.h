@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPoint>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -161,6 +162,15 @@ private:
 
     using AnswerHandler = std::function<void(const std::optional<QByteArray> &answer)>;
 
+    // Between the upgrade strip (the start-up state) and the whole form with
+    // camera control, service, the single bootloader steps and the receive
+    // pane; the controls keep their places.
+    void showAllPanels(bool all);
+
+    // Stores one text in ./setting.ini; the first time that fails, the user
+    // is told which file could not be written.
+    void keepSetting(const char *key, const QString &value);
+
     void fillPortList();
     bool noPortListed() const;
     void retranslateForm();
@@ -175,6 +185,7 @@ private:
     void setCommandGroupsEnabled(bool enabled);
     void onLineLost();
     void onPortBoxEdited(const QString &text);
+    void showPortAsTip(const QString &text);
     // Writes an inquiry and hands the answer to `handler` when it comes: the
     // first reply after the write that is more than a confirmation of an
     // earlier command, or nothing when none comes within timeoutMs (or the
@@ -195,6 +206,11 @@ private:
     void onJobFinished(const Download::Outcome &outcome);
     void setBusy(bool busy);
     void traceHexFault(const HexError &error);
+    // The file field names the file Upgrade and LoadByte use, chosen or
+    // typed; Upgrade is off while it is empty.
+    void onHexPathEdited(const QString &text);
+    // The file dialog; false when it was cancelled.
+    bool chooseHexFile();
     void reportDownloadEnd(const Download::Outcome &outcome);
 
     // Camera control. A frame goes to every link that is up: the serial
@@ -226,10 +242,14 @@ private:
     QAction *erasePagesAction = nullptr;
     QAction *verifyAction = nullptr;
     QAction *fastBaudAction = nullptr;
+    QAction *panelsAction = nullptr;
+    QSize stripSize;
+    QSize formSize;
     QTranslator *translator = nullptr;
     int languageIndex = 0;
     aboutme *aboutDialog = nullptr;
     QButtonGroup *logoModelGroup = nullptr;
+    bool settingsFailureShown = false;
 
     // The six combo boxes whose items the form fixes, with the number of
     // items the form gave each; the language switch rebuilds them from this.

@@ -1,5 +1,6 @@
 // The window under load: two rounds of 10,000 datagrams a second for 5 s
-// into its UDP receive socket, then a continuous 115200-baud stream for 10 s
+// into its UDP socket, sent from the camera's address (127.0.0.1, as the
+// window is set up here), then a continuous 115200-baud stream for 10 s
 // on its serial port. While that runs, a 10 ms timer in the window's thread
 // records the longest gap between two ticks (the window keeps processing
 // events), a second thread samples the resident memory, and every paragraph
@@ -7,7 +8,7 @@
 // order, each as its own plain-text paragraph; the serial bytes whole, in
 // order, as hexadecimal text.
 //
-// Datagrams the kernel drops because the receive socket's buffer is full
+// Datagrams the kernel drops because the socket's buffer is full
 // never reach the window; they are counted from /proc/net/udp[6] and shown
 // apart from the window's own losses.
 
@@ -337,10 +338,12 @@ int main(int argc, char *argv[])
     Probe probe(pane);
     bool met = true;
 
+    // The window shows only the camera's datagrams: the flood comes from its
+    // address, to the port its frames would leave from.
     control<QLineEdit>(&window, "txt_ip")->setText(QStringLiteral("127.0.0.1"));
     control<QLineEdit>(&window, "txt_port_tx")->setText(QStringLiteral("9"));
     control<QPushButton>(&window, "btn_cfg")->click();
-    const quint16 port = MyWidgetTestAccess::udpReceivePort(window);
+    const quint16 port = MyWidgetTestAccess::udpLocalPort(window);
 
     std::printf("UDP into 127.0.0.1:%u for %d s a round; rounds 1 and 2: %d datagrams/s of "
                 "1..1400 bytes, 1 in 200 near 64 KiB, text and binary; round 3: %d datagrams/s "

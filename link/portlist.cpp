@@ -1,5 +1,6 @@
 #include "portlist.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -118,6 +119,20 @@ std::optional<QString> locationFor(const QString &boxText, const QList<Port> &po
     if (typedDevice)
         return boxText;
     return std::nullopt;
+}
+
+QString devicePath(const QString &location)
+{
+    const bool path = location.startsWith(QLatin1Char('/')) || location.startsWith(QLatin1String("./"))
+                      || location.startsWith(QLatin1String("../"));
+    return path ? location : QStringLiteral("/dev/") + location;
+}
+
+bool typedDeviceExists(const QString &boxText, const QList<Port> &ports)
+{
+    const bool listed = std::any_of(ports.cbegin(), ports.cend(), [&](const Port &port) { return port.name == boxText; });
+    const std::optional<QString> location = locationFor(boxText, {});
+    return !listed && location && QFileInfo::exists(devicePath(*location));
 }
 
 QString descriptionOf(const QString &name, const QList<Port> &ports)

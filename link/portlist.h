@@ -39,6 +39,14 @@ QStringList comboItems(const QStringList &portNames);
 // an empty text, or a text with blanks such as the "No Com" placeholder.
 std::optional<QString> locationFor(const QString &boxText, const QList<Port> &ports);
 
+// The device file a location opens: a path as it is, a bare name (ttyUSB0)
+// under /dev, as the serial port resolves it outside Windows.
+QString devicePath(const QString &location);
+
+// Whether the text of the port box names a device the user typed (not a
+// listed port) that is there now.
+bool typedDeviceExists(const QString &boxText, const QList<Port> &ports);
+
 // The description of the listed port of that name; empty when none matches.
 QString descriptionOf(const QString &name, const QList<Port> &ports);
 

@@ -1,15 +1,21 @@
 #include "serialline.h"
 
+#include "portlist.h"
+
 #include <QFile>
 #include <QPointer>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <poll.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <vector>
 #endif
 
 // The line held by one bootloader exchange. It forwards every byte the line
@@ -92,6 +98,22 @@ bool isPseudoTerminal(int fd)
            || majorNumber == kBsdPtySlaveMajor;
 }
 
+// The group whose members may read and write the device; empty when its
+// mode lets no group do both, or the group has no name.
+QString groupAllowedOn(const QByteArray &path)
+{
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || (info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return QString();
+    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+    struct group entry {};
+    struct group *found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return QString();
+    return QString::fromLocal8Bit(found->gr_name);
+}
+
 speed_t speedCode(qint32 baud)
 {
     switch (baud) {
@@ -128,7 +150,7 @@ SerialLine::~SerialLine()
 SerialLine::OpenResult SerialLine::open(const QString &location, qint32 baud)
 {
     if (port.isOpen())
-        return {OpenError::InUse, QStringLiteral("the port is open already")};
+        return {OpenError::InUse, QStringLiteral("the port is open already"), {}};
     port.setPortName(location);
     QString why;
     apply(baud, QSerialPort::NoParity, &why); // stored for the open
@@ -137,7 +159,7 @@ SerialLine::OpenResult SerialLine::open(const QString &location, qint32 baud)
         return {};
     }
 
-    OpenResult result{OpenError::Other, port.errorString()};
+    OpenResult result{OpenError::Other, port.errorString(), {}};
     switch (port.error()) {
     case QSerialPort::DeviceNotFoundError:
         result.error = OpenError::NotFound;
@@ -146,12 +168,17 @@ SerialLine::OpenResult SerialLine::open(const QString &location, qint32 baud)
         result.error = OpenError::InUse;
         break;
     case QSerialPort::PermissionError:
-        // Qt reports a device that another program has locked as a
-        // permission error too; the device's own mode tells them apart.
+        // Qt reports a device that another program has locked, or opened for
+        // itself alone, as a permission error too; whether this user may
+        // open the device at all tells them apart (open() goes by the
+        // effective user, and so does this check).
         result.error = OpenError::Permission;
 #ifdef Q_OS_UNIX
-        if (::access(QFile::encodeName(location).constData(), R_OK | W_OK) == 0)
+        if (const QByteArray path = QFile::encodeName(PortList::devicePath(location));
+            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0)
             result.error = OpenError::InUse;
+        else
+            result.deviceGroup = groupAllowedOn(path);
 #endif
         break;
     default:

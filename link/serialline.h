@@ -34,6 +34,9 @@ public:
     {
         OpenError error = OpenError::None;
         QString reason; // the operating system's words
+        // Permission only: the group that owns the device, when its members
+        // may read and write it (Linux gives serial adapters to "dialout").
+        QString deviceGroup;
         bool ok() const { return error == OpenError::None; }
     };
 

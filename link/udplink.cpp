@@ -3,47 +3,58 @@
 #include <QElapsedTimer>
 #include <QUdpSocket>
 
-UdpLink::UdpLink(QObject *parent)
-    : QObject(parent), sendSocket(new QUdpSocket(this)), receiveSocket(new QUdpSocket(this))
+UdpLink::UdpLink(QObject *parent) : QObject(parent), socket(new QUdpSocket(this))
 {
-    connect(receiveSocket, &QUdpSocket::readyRead, this, &UdpLink::datagramsPending);
+    connect(socket, &QUdpSocket::readyRead, this, &UdpLink::datagramsPending);
 }
 
 void UdpLink::connectTo(const QHostAddress &address, int port)
 {
     peerAddress = address;
     peerPort = quint16(port);
-    // The receive socket takes a port of the system's choice on every local
-    // address, once; it stays bound for the life of the link.
-    if (receiveSocket->state() == QAbstractSocket::UnconnectedState)
-        receiveSocket->bind(QHostAddress::Any, 0);
+    // Every local address, so that the camera's replies come back whichever
+    // interface leads to it; a port of the system's choice, the source port
+    // of every frame.
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->bind(QHostAddress::Any, 0);
     connected = true;
 }
 
 void UdpLink::disconnectFrom()
 {
-    // Datagrams that still come are shown: the receive side stays armed.
+    // The port is given back: datagrams that still come find nothing
+    // listening, and the kernel drops them.
+    socket->close();
     connected = false;
 }
 
 void UdpLink::send(const QByteArray &frame)
 {
     if (connected)
-        sendSocket->writeDatagram(frame, peerAddress, peerPort);
+        socket->writeDatagram(frame, peerAddress, peerPort);
 }
 
 QStringList UdpLink::readTurn()
 {
     QStringList texts;
     int characters = 0;
+    int datagrams = 0;
     QElapsedTimer reading;
     reading.start();
-    while (texts.size() < kMaxDatagramsPerTurn && characters < kMaxCharactersPerTurn
-           && !reading.hasExpired(kMaxReadMsPerTurn) && receiveSocket->hasPendingDatagrams()) {
-        QByteArray datagram(int(qMax<qint64>(receiveSocket->pendingDatagramSize(), 0)), Qt::Uninitialized);
-        const qint64 read = receiveSocket->readDatagram(datagram.data(), datagram.size());
+    while (connected && datagrams < kMaxDatagramsPerTurn && characters < kMaxCharactersPerTurn
+           && !reading.hasExpired(kMaxReadMsPerTurn) && socket->hasPendingDatagrams()) {
+        QByteArray datagram(int(qMax<qint64>(socket->pendingDatagramSize(), 0)), Qt::Uninitialized);
+        QHostAddress sender;
+        const qint64 read = socket->readDatagram(datagram.data(), datagram.size(), &sender);
         if (read < 0)
             break; // the socket failed; what is left is not readable
+        ++datagrams;
+        // The camera may answer from another port than the one its frames
+        // went to (some answer from a socket of their own), so its address
+        // alone tells its replies. A socket on every address sees IPv4
+        // senders as IPv4-mapped IPv6 on some systems.
+        if (!sender.isEqual(peerAddress, QHostAddress::ConvertV4MappedToIPv4))
+            continue;
         datagram.truncate(int(read));
         texts.append(textOf(datagram));
         characters += int(texts.constLast().size());
@@ -51,9 +62,9 @@ QStringList UdpLink::readTurn()
     return texts;
 }
 
-quint16 UdpLink::receivePort() const
+quint16 UdpLink::localPort() const
 {
-    return receiveSocket->localPort();
+    return socket->localPort();
 }
 
 QString UdpLink::textOf(const QByteArray &datagram)

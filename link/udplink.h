@@ -9,20 +9,23 @@
 class QUdpSocket;
 
 // The UDP link to a camera on the network. It is connectionless: connecting
-// records the camera's address and port and arms the receive side; every
-// frame then goes out as one datagram. Datagrams that arrive are read in
-// bounded turns as text.
+// records the camera's address and port and opens one socket on a port of
+// the system's choice; every frame goes out of that socket as one datagram,
+// and the camera answers to the port its frames came from, so the replies
+// come back on the same socket. Only datagrams from the camera's address
+// are read as its replies; disconnecting closes the socket, and nothing
+// more is received.
 class UdpLink : public QObject
 {
     Q_OBJECT
 
 public:
-    // Anyone on the network may send datagrams faster than a window can show
-    // them. One turn takes what has come, up to these limits, and returns to
-    // the event loop; the socket announces the rest at once. What the kernel
-    // cannot hold meanwhile, it drops. Showing the text costs most: a turn
-    // stops once it has gathered about as many characters as a text pane
-    // lays out in a few tens of milliseconds.
+    // A camera on a busy network, or a stranger, may send datagrams faster
+    // than a window can show them. One turn takes what has come, up to these
+    // limits, and returns to the event loop; the socket announces the rest
+    // at once. What the kernel cannot hold meanwhile, it drops. Showing the
+    // text costs most: a turn stops once it has gathered about as many
+    // characters as a text pane lays out in a few tens of milliseconds.
     static constexpr int kMaxDatagramsPerTurn = 256;
     static constexpr int kMaxCharactersPerTurn = 16384;
     static constexpr qint64 kMaxReadMsPerTurn = 5;
@@ -38,10 +41,12 @@ public:
     // datagram.
     void send(const QByteArray &frame);
 
-    // The texts of the datagrams of one turn, in order.
+    // The texts of the camera's datagrams of one turn, in order. Datagrams
+    // from any other address are read and dropped.
     QStringList readTurn();
-    // The local port datagrams are received on (0 before the first connect).
-    quint16 receivePort() const;
+    // The local port the frames leave from and the replies come back to
+    // (0 while disconnected).
+    quint16 localPort() const;
 
     // What a datagram from the camera reads as: its text up to the first zero
     // byte (the camera's string terminator), as UTF-8.
@@ -52,8 +57,7 @@ signals:
     void datagramsPending();
 
 private:
-    QUdpSocket *sendSocket;
-    QUdpSocket *receiveSocket;
+    QUdpSocket *socket;
     QHostAddress peerAddress;
     quint16 peerPort = 0;
     bool connected = false;

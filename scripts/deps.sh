@@ -14,6 +14,9 @@ QUILLON_PACKAGES=(
     fonts-wqy-microhei
     # Metric twins of Arial and Times New Roman, which the forms name.
     fonts-liberation
+    # The Debian package: dpkg-shlibdeps finds its dependencies, and the
+    # test command validates its desktop entry.
+    dpkg-dev desktop-file-utils
 )
 
 missing=()

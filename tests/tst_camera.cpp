@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -116,17 +117,30 @@ void CameraTest::udpSwitch()
     QCOMPARE(comm->styleSheet(), QLatin1String(serialOpen ? "background: green" : "background: gray"));
     QCOMPARE(enabled("pushButton_2"), !serialOpen);
 
-    // Datagrams from the camera are plain text up to the first zero byte.
-    // The receive side stays armed after Disconnect, and after a second
-    // Connect each datagram still shows once.
-    QUdpSocket camera;
-    const quint16 port = MyWidgetTestAccess::udpReceivePort(w);
-    camera.writeDatagram("after disconnect", QHostAddress::LocalHost, port);
-    QTRY_COMPARE(s.paneLines(), QStringList{"after disconnect"});
+    // The camera answers to the port its frames come from, and only its
+    // datagrams are shown: plain text up to the first zero byte, also when
+    // it answers from another port of its own. A stranger's datagram (Linux
+    // routes all of 127/8 to the loopback: another address on this machine)
+    // is not shown, and after Disconnect nothing is.
+    QUdpSocket camera, cameraElsewhere, stranger;
+    QVERIFY(camera.bind(QHostAddress::LocalHost, 0) && cameraElsewhere.bind(QHostAddress::LocalHost, 0));
+    QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    connectUdp(w, camera.localPort());
+    control<QPushButton>(&w, "pushButtonHome")->click();
+    QVERIFY(QTest::qWaitFor([&] { return camera.hasPendingDatagrams(); }, kReplyTimeoutMs));
+    const quint16 port = camera.receiveDatagram().senderPort();
+    QCOMPARE(port, MyWidgetTestAccess::udpLocalPort(w));
+    stranger.writeDatagram("Go 0x08000000", QHostAddress::LocalHost, port);
+    camera.writeDatagram(QByteArray::fromHex("41420043"), QHostAddress::LocalHost, port);
+    for (const QByteArray &datagram : {QByteArray("<b>x</b>"), QByteArray("h\xc3\xa9llo")})
+        cameraElsewhere.writeDatagram(datagram, QHostAddress::LocalHost, port);
+    const QStringList shown{"AB", "<b>x</b>", QStringLiteral("h\u00e9llo")};
+    QTRY_COMPARE(s.paneLines(), shown);
     button->click();
-    for (const QByteArray &datagram : {QByteArray::fromHex("41420043"), QByteArray("<b>x</b>"), QByteArray("h\xc3\xa9llo")})
-        camera.writeDatagram(datagram, QHostAddress::LocalHost, port);
-    QTRY_COMPARE(s.paneLines(), (QStringList{"after disconnect", "AB", "<b>x</b>", QStringLiteral("h\u00e9llo")}));
+    QCOMPARE(MyWidgetTestAccess::udpLocalPort(w), quint16(0));
+    camera.writeDatagram("after disconnect", QHostAddress::LocalHost, port);
+    Wait::sleep(100);
+    QCOMPARE(s.paneLines(), shown);
 }
 
 void CameraTest::everyButtonReachesCamsim_data()

@@ -1,10 +1,11 @@
 // The main window apart from its links: the form's controls with their names,
-// texts and start-up states, the visible upgrade strip, the port list, the
-// texts kept in ./setting.ini, and the menu with its language switch and
-// about window.
+// texts and start-up states, the upgrade strip and the whole form, the port
+// list, the texts kept in ./setting.ini, and the menu with its language
+// switch and about window.
 
 #include "link/portlist.h"
 #include "mywidget.h"
+#include "boxanswerer.h"
 #include "testenv.h"
 
 #include <QAbstractButton>
@@ -22,6 +23,8 @@
 #include <QtTest>
 
 #include <optional>
+
+#include <sys/stat.h>
 
 using TestEnv::control;
 
@@ -89,6 +92,18 @@ const QStringList kDisabled{"widgetPT", "widgetPrest", "widgetZoom", "widgetSpec
                             "widgetSW", "widgetSN", "pushButton", "pushButtonUpdata"};
 const QStringList kReadOnly{"lineEditPTSpeed", "lineEditZoomSpeed", "lineEditFPos", "lineEditSW"};
 
+// Every control of the form in sight when `all`, else the strip's only.
+void expectInSight(QWidget *window, bool all)
+{
+    for (QWidget *w : control<QWidget>(window, "frameBack")->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect onWindow(w->mapTo(window, QPoint(0, 0)), w->size());
+        if (all || kVisible.contains(w->objectName()))
+            QVERIFY2(window->rect().contains(onWindow), qPrintable(w->objectName()));
+        else
+            QVERIFY2(!window->rect().intersects(onWindow), qPrintable(w->objectName()));
+    }
+}
+
 QString shownText(QWidget *w)
 {
     if (auto *button = qobject_cast<QAbstractButton *>(w))
@@ -142,6 +157,10 @@ private slots:
     void portList();
     void settings_data();
     void settings();
+    void unwritableSettingsToldOnce_data();
+    void unwritableSettingsToldOnce();
+    void allPanels_data();
+    void allPanels();
     void menuOpensOnlyFromHeading_data();
     void menuOpensOnlyFromHeading();
     void aboutWindowComesAndGoes();
@@ -207,14 +226,8 @@ void FormTest::startUp()
         s.window.resize(attempt);
         QCOMPARE(s.window.size(), QSize(561, 110));
     }
+    expectInSight(&s.window, false);
     QWidget *back = s.get("frameBack");
-    for (QWidget *w : back->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
-        const QRect onWindow(w->mapTo(&s.window, QPoint(0, 0)), w->size());
-        if (kVisible.contains(w->objectName()))
-            QVERIFY2(s.window.rect().contains(onWindow), qPrintable(w->objectName()));
-        else
-            QVERIFY2(!s.window.rect().intersects(onWindow), qPrintable(w->objectName()));
-    }
 
     const char *const fonts[][2] = {
         {"label_10", "Times New Roman 20 bold"}, {"label_2", "Times New Roman 12"},
@@ -333,6 +346,91 @@ void FormTest::settings()
     QCOMPARE(edit()->text(), QString());
 }
 
+void FormTest::unwritableSettingsToldOnce_data()
+{
+    QTest::addColumn<bool>("storedBefore"); // a settings file this user may read, not write; else a folder
+                                            // this user may not write
+    QTest::newRow("folder it may not write") << false;
+    QTest::newRow("settings file it may not write") << true;
+}
+
+// Once the settings cannot be written, the window says so once, naming the
+// file (at start-up already when it loads stored texts, which it writes
+// back); the texts stay in the form.
+void FormTest::unwritableSettingsToldOnce()
+{
+    QFETCH(bool, storedBefore);
+    TestEnv::ScratchDir scratch;
+    BoxAnswerer boxes;
+    const QByteArray folder = QFile::encodeName(QDir::currentPath());
+    const QByteArray file = QFile::encodeName(scratch.settingsFile());
+    if (storedBefore)
+        TestEnv::writeSettings({{"section3/Cam_Addr", "192.168.1.64"}});
+    QVERIFY(::chmod(folder.constData(), storedBefore ? 0755 : 0555) == 0
+            && (!storedBefore || ::chmod(file.constData(), 0444) == 0));
+    {
+        TestEnv::Unprivileged user;
+        MyWidget window;
+        auto *ip = control<QLineEdit>(&window, "txt_ip");
+        QTest::keyClicks(ip, QStringLiteral(".7"));
+        QTRY_COMPARE(boxes.seen(), QStringList{QStringLiteral("Tip: The settings cannot be saved.")});
+        QTest::keyClicks(control<QLineEdit>(&window, "txt_port_tx"), QStringLiteral("1259"));
+        QTest::qWait(50);
+        QCOMPARE(boxes.details(), QStringList{scratch.settingsFile()
+                                              + " cannot be written: what you type into the window is lost when it "
+                                                "closes. Start Quillon Desk from a folder you may write to."});
+        QCOMPARE(ip->text(), storedBefore ? QStringLiteral("192.168.1.64.7") : QStringLiteral(".7"));
+    }
+    QVERIFY(::chmod(folder.constData(), 0700) == 0 && (!storedBefore || ::chmod(file.constData(), 0644) == 0));
+    // Read from the file itself: QSettings objects of one process share what
+    // has not reached the disk.
+    QFile stored(scratch.settingsFile());
+    QCOMPARE(stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray(),
+             storedBefore ? QByteArray("[section3]\nCam_Addr=192.168.1.64\n") : QByteArray());
+}
+
+void FormTest::allPanels_data()
+{
+    QTest::addColumn<bool>("byKey"); // F2, or the menu's entry
+    QTest::addColumn<bool>("chinese");
+    QTest::newRow("F2") << true << false;
+    QTest::newRow("menu entry") << false << false;
+    QTest::newRow("menu entry, in Chinese") << false << true;
+}
+
+// The strip and the whole form, each at its fixed size, back and forth; the
+// panels keep their own states (the factory serial-number group stays
+// locked), and keys never go to a control out of sight.
+void FormTest::allPanels()
+{
+    QFETCH(bool, byKey);
+    QFETCH(bool, chinese);
+    StartedWindow s;
+    QVERIFY(s.showActive());
+    if (chinese)
+        s.switchLanguage();
+    auto *entry = s.get<QAction>("panelsAction");
+    QVERIFY(s.get<QMenu>("mainMenu")->actions().contains(entry));
+    QCOMPARE(entry->text(), chinese ? QStringLiteral("全部面板") : QStringLiteral("All panels"));
+    for (const bool all : {true, false, true, false}) {
+        if (byKey)
+            QTest::keyClick(&s.window, Qt::Key_F2);
+        else
+            entry->trigger();
+        const QSize expected = all ? QSize(1001, 751) : QSize(561, 110);
+        QTRY_COMPARE(s.window.size(), expected);
+        s.window.resize(800, 400);
+        QCOMPARE(s.window.size(), expected);
+        QCOMPARE(entry->isChecked(), all);
+        expectInSight(&s.window, all);
+        QVERIFY(!s.get("widgetSN")->isEnabled() && !s.get("widgetPT")->isEnabled());
+        if (all)
+            s.get("txt_ip")->setFocus();
+        else
+            QVERIFY(s.window.rect().contains(s.window.focusWidget()->mapTo(&s.window, QPoint(0, 0))));
+    }
+}
+
 void FormTest::menuOpensOnlyFromHeading_data()
 {
     QTest::addColumn<QString>("target"); // the control right-clicked, or "F1" for the key
@@ -375,8 +473,8 @@ void FormTest::menuOpensOnlyFromHeading()
     QStringList texts;
     for (QAction *action : menu->actions())
         texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(texts, (QStringList{QStringLiteral("中/English"), QStringLiteral("about"), QStringLiteral("-"),
-                                 QStringLiteral("Erase only the pages the firmware needs"),
+    QCOMPARE(texts, (QStringList{QStringLiteral("All panels"), QStringLiteral("中/English"), QStringLiteral("about"),
+                                 QStringLiteral("-"), QStringLiteral("Erase only the pages the firmware needs"),
                                  QStringLiteral("Read the firmware back after writing"),
                                  QStringLiteral("Bootloader at 115200 baud")}));
 }

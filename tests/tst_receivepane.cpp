@@ -342,7 +342,7 @@ void ReceivePaneTest::datagramFloodKeepsWindowResponsive()
     QFETCH(QByteArray, payload);
     QFETCH(int, burst);
     QFETCH(int, pauseUs);
-    // Datagrams faster than the pane can show them (anyone on the network
+    // Datagrams faster than the pane can show them (a camera gone wild
     // may send them) into a full pane, where each edit also drops the
     // oldest: the window keeps handling its events, and what it shows comes
     // in the order sent, each datagram once.
@@ -353,7 +353,7 @@ void ReceivePaneTest::datagramFloodKeepsWindowResponsive()
     TracePane::appendPlain(pane(), old);
     control<QLineEdit>(&w(), "txt_ip")->setText(QStringLiteral("127.0.0.1"));
     control<QPushButton>(&w(), "btn_cfg")->click();
-    const quint16 port = MyWidgetTestAccess::udpReceivePort(w());
+    const quint16 port = MyWidgetTestAccess::udpLocalPort(w());
     // The sender stops by itself: a window that never returns to its event
     // loop would otherwise never tell it to.
     std::thread sender([port, payload, burst, pauseUs] {

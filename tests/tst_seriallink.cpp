@@ -8,12 +8,17 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTextDocument>
 #include <QToolTip>
 #include <QtTest>
+
+#include <optional>
 
 using TestEnv::control;
 
@@ -54,6 +59,8 @@ class SerialLinkTest : public QObject
 private slots:
     void openAndClose_data();
     void openAndClose();
+    void typedPortSurvivesEnumPort_data();
+    void typedPortSurvivesEnumPort();
     void lineSettings();
     void portTooltipIsPlainDescription();
 };
@@ -63,15 +70,29 @@ void SerialLinkTest::openAndClose_data()
     QTest::addColumn<bool>("udp");
     QTest::addColumn<bool>("chinese");
     QTest::addColumn<bool>("pulled"); // the adapter is pulled instead of pressing Close
-    QTest::addColumn<QString>("listed"); // the one port listed before Open; none: the adapter
-    QTest::newRow("serial alone") << false << false << false << "";
-    QTest::newRow("while UDP is up") << true << false << false << "";
-    QTest::newRow("in Chinese") << false << true << false << "";
-    QTest::newRow("adapter pulled") << false << false << true << "";
-    QTest::newRow("adapter pulled while UDP is up") << true << false << true << "";
-    QTest::newRow("listed port that cannot open") << false << false << false << "ttyQD9";
+    // Why the port does not open, and what the box tells below its text (%1:
+    // the adapter's device, %2: its group); none: it opens.
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("serial alone") << false << false << false << "" << "";
+    QTest::newRow("while UDP is up") << true << false << false << "" << "";
+    QTest::newRow("in Chinese") << false << true << false << "" << "";
+    QTest::newRow("adapter pulled") << false << false << true << "" << "";
+    QTest::newRow("adapter pulled while UDP is up") << true << false << true << "" << "";
+    QTest::newRow("listed port that is gone") << false << false << false << "listed ttyQD9"
+                                              << "There is no device /dev/ttyQD9: No such file or directory.";
     // "COMX" is listed as COM0, which matches no port.
-    QTest::newRow("unmatched COM name with no previous port") << false << false << false << "COMX";
+    QTest::newRow("unmatched COM name with no previous port") << false << false << false << "listed COMX"
+                                                              << "No serial port is called \"COM0\".";
+    QTest::newRow("port another program holds") << false << false << false << "held"
+        << "Another program holds %1 (Permission error while locking the device). Close the port there, or "
+           "choose another one.";
+    QTest::newRow("port only its group may use") << false << false << false << "group"
+        << "This user may not open %1: Permission denied. The device belongs to the group %2; to join it, run "
+           "\"sudo usermod -aG %2 $USER\", then log out and in again.";
+    QTest::newRow("port only its group may use, in Chinese") << false << true << false << "group"
+        << "当前用户无权打开 %1: Permission denied。该设备属于用户组 %2;要加入该组,请运行 \"sudo usermod -aG %2 "
+           "$USER\",然后注销并重新登录。";
 }
 
 void SerialLinkTest::openAndClose()
@@ -79,7 +100,8 @@ void SerialLinkTest::openAndClose()
     QFETCH(bool, udp);
     QFETCH(bool, chinese);
     QFETCH(bool, pulled);
-    QFETCH(QString, listed);
+    QFETCH(QString, refusal);
+    QFETCH(QString, detail);
     SerialWindow s;
     MyWidget &w = s.window();
     if (chinese)
@@ -93,16 +115,32 @@ void SerialLinkTest::openAndClose()
     auto *button = control<QPushButton>(&w, "pushButtonOpen");
     auto *upgrade = control<QWidget>(&w, "pushButtonUpdata");
     upgrade->setEnabled(true);
-    if (!listed.isEmpty())
-        relist(w, listed);
+    if (refusal.startsWith(QLatin1String("listed ")))
+        relist(w, refusal.section(' ', 1));
+    // Another program that has the adapter open holds its lock, as a
+    // terminal program does.
+    QSerialPort other(s.device().slavePath());
+    if (refusal == QLatin1String("held"))
+        QVERIFY(other.open(QIODevice::ReadWrite));
+    if (refusal == QLatin1String("group"))
+        TestEnv::keepForGroup(s.device().slavePath());
+    const QString owner = QFileInfo(s.device().slavePath()).group();
 
     QElapsedTimer clock;
     clock.start();
-    button->click();
-    if (!listed.isEmpty()) { // nothing opens: a box, and the window as it was
+    if (refusal.isEmpty()) {
+        button->click();
+    } else { // nothing opens: a box, and the window as it was
+        {
+            std::optional<TestEnv::Unprivileged> user;
+            if (refusal == QLatin1String("group"))
+                user.emplace();
+            button->click();
+        }
         QVERIFY(!MyWidgetTestAccess::serialOpen(w));
-        QCOMPARE(s.boxesSeen(), QStringList{kPortError});
-        expectLink(w, QStringLiteral("Open"), false, false);
+        QCOMPARE(s.boxesSeen(), QStringList{chinese ? QStringLiteral("提示: 串口错误,请重试.") : kPortError});
+        QCOMPARE(s.boxDetails(), QStringList{QString(detail).replace("%1", s.device().slavePath()).replace("%2", owner)});
+        expectLink(w, chinese ? QStringLiteral("打开") : QStringLiteral("Open"), false, false);
         QVERIFY(!upgrade->isEnabled());
         return;
     }
@@ -128,7 +166,7 @@ void SerialLinkTest::openAndClose()
 
     // A text that names no port opens nothing, not the port of the previous
     // open: an unmatched "COM" name, a typed path with a blank in it.
-    if (pulled)
+    if (pulled || chinese)
         return;
     const QByteArray written = s.device().received();
     relist(w, QStringLiteral("COMX"));
@@ -140,6 +178,45 @@ void SerialLinkTest::openAndClose()
     QCOMPARE(s.boxDetails(), (QStringList{"No serial port is called \"COM0\".",
                                           "No serial port is called \"" + s.device().slavePath() + " 2\"."}));
     QCOMPARE(s.device().received(), written);
+}
+
+void SerialLinkTest::typedPortSurvivesEnumPort_data()
+{
+    QTest::addColumn<bool>("listed"); // the adapter is listed; else no port is
+    QTest::addColumn<QString>("typed"); // "slave": the adapter's path; "link": a long link to it
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("typed path that is there") << true << "slave" << true;
+    QTest::newRow("long link to it, no port listed") << false << "link" << true;
+    QTest::newRow("typed path that is gone") << true << "/dev/ttyQD-gone" << false;
+}
+
+// A device typed into the port box stays through EnumPort while it is there,
+// and opens; the whole text is the box's tooltip, as plain text.
+void SerialLinkTest::typedPortSurvivesEnumPort()
+{
+    QFETCH(bool, listed);
+    QFETCH(QString, typed);
+    QFETCH(bool, kept);
+    SerialWindow s;
+    if (!listed)
+        SerialWindow::listPorts({});
+    MyWidget &w = s.window();
+    if (typed == QLatin1String("slave")) {
+        typed = s.device().slavePath();
+    } else if (typed == QLatin1String("link")) {
+        typed = QDir::current().absoluteFilePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+        QVERIFY(QFile::link(s.device().slavePath(), typed));
+    }
+    auto *box = control<QComboBox>(&w, "comboBoxCom");
+    box->lineEdit()->selectAll();
+    QTest::keyClicks(box->lineEdit(), typed);
+    control<QPushButton>(&w, "pushButton_2")->click();
+    QCOMPARE(box->currentText(), kept ? typed : SerialWindow::kAdapterName);
+    QTextDocument tip;
+    tip.setHtml(box->toolTip());
+    QCOMPARE(tip.toPlainText(), box->currentText());
+    QVERIFY(s.open());
+    QVERIFY(s.boxesSeen().isEmpty());
 }
 
 void SerialLinkTest::lineSettings()

@@ -94,9 +94,14 @@ private slots:
                                                   // it; -2: nothing for the bootloader
         QTest::addColumn<QString>("trace");       // the pane's last line
         QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("detail");      // the box's informative text; null: the trace line.
+                                                  // %1: ./fw.hex, %2: the port typed
+        QTest::addColumn<QString>("barText");     // what the bar says after the run
         const auto row = [](const char *name, const char *before, const QStringList &options, const QByteArray &file,
-                            int blocks, const char *trace, const char *box) {
-            QTest::newRow(name) << before << options << file << blocks << trace << QString(box);
+                            int blocks, const char *trace, const char *box, const char *bar,
+                            const char *detail = nullptr) {
+            QTest::newRow(name) << before << options << file << blocks << trace << QString(box)
+                                << (detail ? QString::fromUtf8(detail) : QString()) << QString::fromUtf8(bar);
         };
         QFile demo(QStringLiteral(QUILLON_DEMO_FIRMWARE));
         QVERIFY(demo.open(QIODevice::ReadOnly));
@@ -108,39 +113,51 @@ private slots:
 
         // 24 KiB: 96 full blocks and the block of 0xFF; the bar counts the
         // file found at the upgrade, not the one chosen.
-        row("shipped demo firmware", "", {}, demo.readAll(), 97, "Go 0x08000000", "");
+        row("shipped demo firmware", "", {}, demo.readAll(), 97, "Go 0x08000000", "", "Done");
         // A NACK, silence and a lost line each end a middle block the same way.
         row("no bootloader", "", {"--no-bootloader"}, kGoodFile, 0, "no answer to the sync byte 0x7F",
-            "Error: Serial port error or machine failure,Please restart.");
+            "Error: Serial port error or machine failure,Please restart.", "Failed: sync");
         row("erase refused", "", {"--fail-erase"}, kGoodFile, 0, "NACK to the global erase",
-            "Error: Erase All Error,Please restart.");
+            "Error: Erase All Error,Please restart.", "Failed: erase");
         row("final block refused", "", {"--nack-block", "4"}, kGoodFile, 0,
-            "NACK to the data of the block at 0x08000300", "Error: Download Error1,Please restart.");
+            "NACK to the data of the block at 0x08000300", "Error: Download Error1,Please restart.",
+            "Failed: block at 0x08000300");
         row("silent after block 1", "", {"--silent-after-block", "1"}, kGoodFile, 0,
             "no answer to the Write Memory command of the block at 0x08000100",
-            "Error: Download Error2,Please restart.");
+            "Error: Download Error2,Please restart.", "Failed: block at 0x08000100");
         row("line closed after block 2", "", {"--close-after-block", "2"}, kGoodFile, 0,
             "no answer to the Write Memory command of the block at 0x08000200",
-            "Error: Download Error2,Please restart.");
+            "Error: Download Error2,Please restart.", "Failed: block at 0x08000200");
         // Go counts only when the camera acknowledges it; a Go that never
         // left is a lost line.
         row("Go unanswered", "", {"--silent-after-block", "4"}, kGoodFile, 0,
             "no answer to the Go command to 0x08000000: the new program is written, but the camera did not confirm "
-            "that it started it", "Error: Download Error,Please restart.");
+            "that it started it", "Error: Download Error,Please restart.", "Failed: Go");
         row("line closed before Go", "", {"--close-after-block", "4"}, kGoodFile, 0,
-            "no answer to the Go command to 0x08000000", portError);
+            "no answer to the Go command to 0x08000000", portError, "Failed: Go");
         // Any fault the HEX reader finds takes one path here (tst_hexfile has them all).
-        row("bad checksum on line 2", "", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum", fileError);
+        row("bad checksum on line 2", "", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum", fileError,
+            "Failed: file line 2", "%1: line 2: bad checksum");
         row("bad checksum, in Chinese", "Chinese", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum",
-            "错误: 文件错误,请重试.");
-        row("missing file", "", {}, QByteArray(), -1, "File Open Fail,Please restart.", "");
-        row("port that cannot open", "missing port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError);
+            "错误: 文件错误,请重试.", "失败: 文件第 2 行", "%1: line 2: bad checksum");
+        row("missing file", "", {}, QByteArray(), -1, "File Open Fail,Please restart.", "",
+            "Failed: cannot read the file");
+        // The field names the file: typed, it is used (and checked); emptied,
+        // there is nothing to upgrade with.
+        row("typed path", "typed", {}, HexWriter::write(0x08000000, TestEnv::firmware(8 * kBlock)), 9,
+            "Go 0x08000000", "", "Done");
+        row("typed path of a damaged file", "typed", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum",
+            fileError, "Failed: file line 2", "%1: line 2: bad checksum");
+        row("emptied field", "emptied", {}, kGoodFile, -1, "Load Byte:1000bytes", "", "0%");
+        row("port that cannot open", "missing port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError,
+            "Failed: port", "There is no device %2: No such file or directory.");
         // The open link is left alone.
-        row("port already open", "open port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError);
+        row("port already open", "open port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError, "Failed: port",
+            "The port is open already.");
         // An adapter that keeps other settings than 57600 8E1 would garble
         // every byte: nothing goes to the bootloader.
         row("adapter refuses 8E1", "strict adapter", {}, kGoodFile, -2,
-            "the adapter did not take 57600 baud, even parity:", portError);
+            "the adapter did not take 57600 baud, even parity:", portError, "Failed: port settings");
     }
 
     void upgradeEnds()
@@ -151,6 +168,8 @@ private slots:
         QFETCH(int, blocks);
         QFETCH(QString, trace);
         QFETCH(QString, box);
+        QFETCH(QString, detail);
+        QFETCH(QString, barText);
         Bench bench;
         QVERIFY(bench.start(options));
         MyWidget *w = bench.window.get();
@@ -160,28 +179,39 @@ private slots:
 
         // Choosing ./fw.hex in the dialog that starts at the stored choice:
         // the path is stored and shown, the file counted and loaded. A
-        // cancelled choice takes the Upgrade button away again.
+        // cancelled choice leaves the field, and so the file, as they were.
         bench.choose(kGoodFile);
         QCOMPARE(bench.boxes.fileDialogStart(), bench.oldPath);
         QCOMPARE(TestEnv::paneLines(w), (QStringList{"File Path:" + bench.hexPath,
                                                      QStringLiteral("Hex File: %1 byte").arg(kGoodFile.size()),
                                                      "Load Byte:1000bytes"}));
-        QVERIFY(bar->maximum() == 4 * kBlock && control<QLineEdit>(w, "lineEditPath")->text() == bench.hexPath);
+        auto *path = control<QLineEdit>(w, "lineEditPath");
+        QVERIFY(bar->maximum() == 4 * kBlock && path->text() == bench.hexPath);
         QCOMPARE(bench.scratch.storedText(QStringLiteral("section10/FileAdd")), bench.hexPath);
         auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
         QVERIFY(upgrade->isEnabled());
         bench.boxes.pickFile(QString());
         bench.click("pushButtonChooseHex");
-        QVERIFY(bench.lastLine() == "Please Choose Hex File" && !upgrade->isEnabled());
+        QVERIFY(bench.lastLine() == "Please Choose Hex File" && upgrade->isEnabled() && path->text() == bench.hexPath);
         bench.choose(kGoodFile);
 
-        // The file changes (or goes) before the upgrade.
+        // The file changes (or goes) before the upgrade, or the user types
+        // another path into the field, or empties it.
+        const QString typedPath = QDir::current().absoluteFilePath(QStringLiteral("typed.hex"));
+        const QString used = before == QLatin1String("typed") ? typedPath : bench.hexPath;
         if (file.isEmpty())
-            QVERIFY(QFile::remove(bench.hexPath));
+            QVERIFY(QFile::remove(used));
         else
-            writeFile(bench.hexPath, file);
+            writeFile(used, file);
+        path->selectAll();
+        if (before == QLatin1String("typed"))
+            QTest::keyClicks(path, typedPath);
+        if (before == QLatin1String("emptied"))
+            QTest::keyClick(path, Qt::Key_Delete);
+        QCOMPARE(upgrade->isEnabled(), before != QLatin1String("emptied"));
+        const QString missingPort = QDir::current().absoluteFilePath(QStringLiteral("no-such-tty"));
         if (before == QLatin1String("missing port"))
-            bench.typePort(QDir::current().absoluteFilePath(QStringLiteral("no-such-tty")));
+            bench.typePort(missingPort);
         QVERIFY(before != QLatin1String("open port") || bench.open());
         // A pseudo-terminal drops the parity bit: taken for a real adapter,
         // it refuses 8E1.
@@ -195,12 +225,19 @@ private slots:
             QVERIFY2(bench.lastLine().startsWith(trace), qPrintable(bench.lastLine()));
         else
             QCOMPARE(bench.lastLine(), trace);
+        // The box's own text stays short; below it, what exactly failed.
+        if (!box.isEmpty())
+            QCOMPARE(bench.boxes.details(),
+                     QStringList{detail.isNull() ? bench.lastLine()
+                                                 : QString(detail).replace("%1", used).replace("%2", missingPort)});
+        QCOMPARE(bar->text(), barText);
         // The port is closed and the window is back where a user can try again.
         const bool leftOpen = before == QLatin1String("open port");
         QCOMPARE(MyWidgetTestAccess::serialOpen(*w), leftOpen);
         QCOMPARE(control<QWidget>(w, "pushButtonOpen")->styleSheet() == "background-color:yellow", !leftOpen);
-        for (const char *name : {"pushButton_2", "comboBoxCom", "pushButtonUpdata"}) // ready again
+        for (const char *name : {"pushButton_2", "comboBoxCom"}) // ready again
             QVERIFY2(leftOpen || control<QWidget>(w, name)->isEnabled(), name);
+        QVERIFY(leftOpen || upgrade->isEnabled() == (before != QLatin1String("emptied")));
         if (blocks < 0) {
             Wait::sleep(100);
             QCOMPARE(bench.camera.count({{"protocol", "bootloader"}}, 0, int(bench.camera.lines.size())), 0);
@@ -224,36 +261,78 @@ private slots:
         QCOMPARE(image.mid(data), QByteArray(image.size() - data, char(0xFF)));
     }
 
-    void closingTheWindowStopsTheUpgrade()
+    void closingDuringARun_data()
     {
+        QTest::addColumn<bool>("yes"); // the answer to the question
+        QTest::addColumn<bool>("chinese");
+        QTest::newRow("no: the run goes on") << false << false;
+        QTest::newRow("yes, in Chinese: the run stops") << true << true;
+    }
+
+    void closingDuringARun()
+    {
+        // Closing mid-run leaves the camera half written: the window asks.
+        // Outside a run it asks nothing.
+        QFETCH(bool, yes);
+        QFETCH(bool, chinese);
         Bench bench;
         QVERIFY(bench.start({"--wire-time"}));
-        bench.choose(HexWriter::write(0x08000000, TestEnv::firmware(16 * kBlock)));
-        bench.window->show();
+        const QByteArray file = HexWriter::write(0x08000000, TestEnv::firmware(16 * kBlock));
+        bench.choose(file);
+        MyWidget *w = bench.window.get();
+        auto *bar = control<QProgressBar>(w, "progressBar");
+        w->show();
+        if (chinese)
+            w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
+        bench.boxes.answerWith(yes ? QMessageBox::Yes : QMessageBox::No);
         int framesAtClose = -1;
-        QObject::connect(control<QProgressBar>(bench.window.get(), "progressBar"), &QProgressBar::valueChanged,
-                         bench.window.get(), [&](int value) {
+        QObject::connect(bar, &QProgressBar::valueChanged, w, [&](int value) {
             // A camera button pressed meanwhile must not reach the bootloader.
             if (value == kBlock)
                 bench.click("pushButtonLeft");
             if (value >= 2 * kBlock && framesAtClose < 0) {
                 framesAtClose = bench.framesReceived();
-                bench.window->close();
+                w->close();
             }
         });
 
-        bench.click("pushButtonUpdata");
-        QTRY_VERIFY_WITH_TIMEOUT(!bench.window->isVisible(), 10000);
-        QVERIFY(framesAtClose > 0 && !MyWidgetTestAccess::serialOpen(*bench.window));
-        // The block whose data were on the wire when the window closed
-        // lands; nothing follows it.
-        Wait::sleep(300);
-        QVERIFY2(bench.framesReceived() - framesAtClose <= 1, qPrintable(QString::number(bench.framesReceived())));
-        const int landed = bench.framesReceived();
-        Wait::sleep(300);
-        QCOMPARE(bench.framesReceived(), landed);
-        QCOMPARE(bench.boxes.seen(), QStringList());
-        QVERIFY(bench.camera.find({{"result", "nack"}}) < 0 && bench.camera.find({{"command", "ignored"}}) < 0);
+        const QString question = chinese ? QStringLiteral("提示: 你确定要关闭吗?")
+                                         : QStringLiteral("Tip: Are you sure to close it?");
+        if (yes) {
+            bench.click("pushButtonUpdata");
+            QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 10000);
+            QVERIFY(framesAtClose > 0 && !MyWidgetTestAccess::serialOpen(*w));
+            // The block whose data were on the wire when the window closed
+            // lands; nothing follows it.
+            Wait::sleep(300);
+            QVERIFY2(bench.framesReceived() - framesAtClose <= 1, qPrintable(QString::number(bench.framesReceived())));
+            const int landed = bench.framesReceived();
+            Wait::sleep(300);
+            QCOMPARE(bench.framesReceived(), landed);
+            QCOMPARE(bench.boxes.seen(), QStringList{question});
+            QVERIFY(bench.camera.find({{"result", "nack"}}) < 0 && bench.camera.find({{"command", "ignored"}}) < 0);
+            return;
+        }
+        QVERIFY(bench.upgrade());
+        QVERIFY(w->isVisible() && framesAtClose > 0);
+        QCOMPARE(bench.boxes.seen(), QStringList{question});
+        QVERIFY(bar->text() == "Done" && bar->value() == bar->maximum());
+        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
+        QFile flash(bench.flashPath);
+        QVERIFY(flash.open(QIODevice::ReadOnly));
+        QCOMPARE(HexWriter::write(0x08000000, flash.read(16 * kBlock)), file);
+        // The next run starts from an empty bar counting in percent (the
+        // camera is gone: it ends at once). Closing then asks nothing.
+        QString atStart;
+        QObject::connect(bar, &QProgressBar::valueChanged, w, [&](int value) {
+            if (value == 0 && atStart.isNull())
+                atStart = bar->text();
+        });
+        QVERIFY(bench.upgrade());
+        QCOMPARE(atStart, QStringLiteral("0%"));
+        QCOMPARE(bar->text(), QStringLiteral("Failed: port"));
+        QVERIFY(w->close());
+        QCOMPARE(bench.boxes.seen(), (QStringList{question, "Tip: Serial Port Error,Please restart."}));
     }
 
     void upgradeAgainstBootloaders_data()

@@ -33,10 +33,17 @@ QString openFailureDetail(const QString &port, const SerialLine::OpenResult &res
     case SerialLine::OpenError::None:
         break;
     case SerialLine::OpenError::InUse:
-        return MyWidget::tr("%1 is in use: %2.").arg(port, result.reason);
+        return MyWidget::tr("Another program holds %1 (%2). Close the port there, or choose another one.")
+            .arg(port, result.reason);
     case SerialLine::OpenError::NotFound:
         return MyWidget::tr("There is no device %1: %2.").arg(port, result.reason);
     case SerialLine::OpenError::Permission:
+        // Linux gives serial adapters to a group (dialout on Debian); its
+        // members may use them from their next login on.
+        if (!result.deviceGroup.isEmpty())
+            return MyWidget::tr("This user may not open %1: %2. The device belongs to the group %3; to join "
+                                "it, run \"sudo usermod -aG %3 $USER\", then log out and in again.")
+                .arg(port, result.reason, result.deviceGroup);
         return MyWidget::tr("This user may not open %1: %2.").arg(port, result.reason);
     case SerialLine::OpenError::Other:
         return MyWidget::tr("%1 did not open: %2.").arg(port, result.reason);
@@ -62,14 +69,27 @@ void MyWidget::fillPortList()
 
 void MyWidget::on_pushButton_2_clicked()
 {
+    // A device typed into the box (a pseudo-terminal, a /dev/serial/by-id
+    // link) is no item of the list: it stays while it is there.
+    const QString typed = ui->comboBoxCom->currentText();
     ui->comboBoxCom->clear();
     fillPortList();
-    ui->pushButtonOpen->setEnabled(!noPortListed());
+    const bool keepTyped = ui->comboBoxCom->isEditable() && PortList::typedDeviceExists(typed, PortList::available());
+    if (keepTyped)
+        ui->comboBoxCom->setEditText(typed);
+    ui->pushButtonOpen->setEnabled(!noPortListed() || keepTyped);
 }
 
 bool MyWidget::noPortListed() const
 {
     return ui->comboBoxCom->count() == 1 && ui->comboBoxCom->itemText(0) == tr("No Com");
+}
+
+void MyWidget::showPortAsTip(const QString &text)
+{
+    // The box is narrow and a device path long: the whole of it, as plain
+    // text, comes up over the box.
+    ui->comboBoxCom->setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap));
 }
 
 void MyWidget::onPortBoxEdited(const QString &text)

@@ -1,7 +1,9 @@
 // The UDP link to a camera on the network, as the window switches it: Connect
 // records the camera's address and port and unlocks the camera controls;
-// every frame then also goes out as one datagram (see sendFrame). Datagrams
-// that arrive are shown as text.
+// every frame then also goes out as one datagram (see sendFrame). The
+// camera's replies come back to the port the frames leave from and are
+// shown as text; nothing from another address is, and nothing after
+// Disconnect.
 
 #include "mywidget.h"
 

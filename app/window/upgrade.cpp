@@ -6,6 +6,7 @@
 
 #include "app/appsettings.h"
 #include "app/messages.h"
+#include "app/runoutcome.h"
 #include "isp/bootloader.h"
 #include "isp/download.h"
 #include "isp/hexfile.h"
@@ -13,6 +14,7 @@
 #include "ui_mywidget.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -96,25 +98,37 @@ void MyWidget::on_pushButtonGo_clicked()
 
 void MyWidget::on_pushButtonOpenHex_clicked()
 {
+    chooseHexFile();
+}
+
+bool MyWidget::chooseHexFile()
+{
     const QString start = AppSettings::read(*settings, AppSettings::kHexFileKey);
-    hexFilePath = QFileDialog::getOpenFileName(nullptr, tr("Open File"), start, kHexFileFilter);
-    if (hexFilePath.isEmpty()) {
+    const QString chosen = QFileDialog::getOpenFileName(nullptr, tr("Open File"), start, kHexFileFilter);
+    if (chosen.isEmpty()) {
+        // The field, and the file Upgrade uses, stay as they were.
         appendTrace(QStringLiteral("Please Choose Hex File"));
-        ui->pushButtonUpdata->setEnabled(false);
-        return;
+        return false;
     }
-    AppSettings::store(AppSettings::kHexFileKey, hexFilePath);
+    keepSetting(AppSettings::kHexFileKey, chosen);
     settings->sync();
-    ui->lineEditPath->setText(hexFilePath);
+    ui->lineEditPath->setText(chosen);
+    onHexPathEdited(chosen);
     appendTrace(QStringLiteral("File Path:") + hexFilePath);
     appendTrace(QStringLiteral("Hex File: %1 byte").arg(QFileInfo(hexFilePath).size()));
-    ui->pushButtonUpdata->setEnabled(true);
+    return true;
+}
+
+void MyWidget::onHexPathEdited(const QString &text)
+{
+    // A path typed or pasted may carry blanks at its ends.
+    hexFilePath = text.trimmed();
+    ui->pushButtonUpdata->setEnabled(!hexFilePath.isEmpty());
 }
 
 void MyWidget::on_pushButtonChooseHex_clicked()
 {
-    on_pushButtonOpenHex_clicked();
-    if (!hexFilePath.isEmpty())
+    if (chooseHexFile())
         on_pushButtonLoadByte_clicked();
 }
 
@@ -136,19 +150,26 @@ void MyWidget::on_pushButtonUpdata_clicked()
 {
     if (job)
         return;
+    // Each run starts from an empty bar counting in percent; the words its
+    // end leaves on the bar stay until the next run.
+    ui->progressBar->resetFormat();
+    ui->progressBar->setValue(0);
     // The whole file is read and checked before the camera is touched: a
     // file that is cut short or damaged must never reach the flash.
     const HexReadResult file = HexFile::readFile(hexFilePath);
     if (!file.image) {
         traceHexFault(file.error);
+        ui->progressBar->setFormat(RunOutcome::ofHexFile(file.error));
         if (file.error.kind != HexError::Kind::OpenFailed)
             Messages::show(this, QMessageBox::Warning, tr("Error"), tr("Hex File Error,Please restart."),
-                           file.error.text());
+                           QDir::toNativeSeparators(hexFilePath) + QStringLiteral(": ") + file.error.text());
         return;
     }
 
-    if (!openSerial(Download::kCameraBaud))
+    if (!openSerial(Download::kCameraBaud)) {
+        ui->progressBar->setFormat(RunOutcome::portNotOpened());
         return;
+    }
     ui->pushButtonUpdata->setEnabled(false);
     // The bar counts to this file's blocks, whether or not it was loaded.
     ui->progressBar->setMaximum(FirmwareImage::kBlockBytes * file.image->blockCount());
@@ -200,6 +221,7 @@ void MyWidget::onJobFinished(const Download::Outcome &outcome)
         closePort();
         ui->pushButton_2->setEnabled(true);
         ui->pushButtonUpdata->setEnabled(true);
+        ui->progressBar->setFormat(RunOutcome::ofDownload(outcome));
         reportDownloadEnd(outcome);
         return;
     }

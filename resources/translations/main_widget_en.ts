@@ -243,6 +243,118 @@
         <source>Zoom Wide</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Erase only the pages the firmware needs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Read the firmware back after writing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bootloader at 115200 baud</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: image does not fit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: identify</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: read-back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All panels</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: port settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: sync</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: Get ID</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: erase</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: block at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: Go</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: cannot read the file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: file line %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed: port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Another program holds %1 (%2). Close the port there, or choose another one.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is no device %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2. The device belongs to the group %3; to join it, run "sudo usermod -aG %3 $USER", then log out and in again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 did not open: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The port is open already.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No serial port is called "%1".</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: what you type into the window is lost when it closes. Start Quillon Desk from a folder you may write to.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

@@ -243,6 +243,118 @@
         <source>Zoom Wide</source>
         <translation>推远</translation>
     </message>
+    <message>
+        <source>Erase only the pages the firmware needs</source>
+        <translation>仅擦除固件所需的页</translation>
+    </message>
+    <message>
+        <source>Read the firmware back after writing</source>
+        <translation>写入后回读校验固件</translation>
+    </message>
+    <message>
+        <source>Bootloader at 115200 baud</source>
+        <translation>引导程序使用 115200 波特率</translation>
+    </message>
+    <message>
+        <source>Failed: image does not fit</source>
+        <translation>失败: 芯片装不下固件</translation>
+    </message>
+    <message>
+        <source>Failed: identify</source>
+        <translation>失败: 识别芯片</translation>
+    </message>
+    <message>
+        <source>Failed: read-back</source>
+        <translation>失败: 回读校验</translation>
+    </message>
+    <message>
+        <source>All panels</source>
+        <translation>全部面板</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Failed: port settings</source>
+        <translation>失败: 串口参数</translation>
+    </message>
+    <message>
+        <source>Failed: sync</source>
+        <translation>失败: 同步</translation>
+    </message>
+    <message>
+        <source>Failed: Get ID</source>
+        <translation>失败: 获取ID</translation>
+    </message>
+    <message>
+        <source>Failed: erase</source>
+        <translation>失败: 擦除</translation>
+    </message>
+    <message>
+        <source>Failed: block at %1</source>
+        <translation>失败: %1 处的数据块</translation>
+    </message>
+    <message>
+        <source>Failed: Go</source>
+        <translation>失败: 启动程序</translation>
+    </message>
+    <message>
+        <source>Failed: cannot read the file</source>
+        <translation>失败: 无法读取文件</translation>
+    </message>
+    <message>
+        <source>Failed: file line %1</source>
+        <translation>失败: 文件第 %1 行</translation>
+    </message>
+    <message>
+        <source>Failed: file</source>
+        <translation>失败: 文件</translation>
+    </message>
+    <message>
+        <source>Failed: port</source>
+        <translation>失败: 串口</translation>
+    </message>
+    <message>
+        <source>Another program holds %1 (%2). Close the port there, or choose another one.</source>
+        <translation>另一个程序正在使用 %1 (%2)。请先在那里关闭它,或选择其他串口。</translation>
+    </message>
+    <message>
+        <source>There is no device %1: %2.</source>
+        <translation>没有设备 %1: %2。</translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2.</source>
+        <translation>当前用户无权打开 %1: %2。</translation>
+    </message>
+    <message>
+        <source>This user may not open %1: %2. The device belongs to the group %3; to join it, run "sudo usermod -aG %3 $USER", then log out and in again.</source>
+        <translation>当前用户无权打开 %1: %2。该设备属于用户组 %3;要加入该组,请运行 "sudo usermod -aG %3 $USER",然后注销并重新登录。</translation>
+    </message>
+    <message>
+        <source>%1 did not open: %2.</source>
+        <translation>%1 无法打开: %2。</translation>
+    </message>
+    <message>
+        <source>The port is open already.</source>
+        <translation>串口已经打开。</translation>
+    </message>
+    <message>
+        <source>No serial port is called "%1".</source>
+        <translation>没有名为"%1"的串口。</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved.</source>
+        <translation>设置无法保存.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: what you type into the window is lost when it closes. Start Quillon Desk from a folder you may write to.</source>
+        <translation>%1 无法写入: 在窗口中输入的内容将在关闭时丢失。请从一个可写入的文件夹启动 Quillon Desk。</translation>
+    </message>
 </context>
 <context>
     <name>aboutme</name>

@@ -38,5 +38,6 @@ void BoxAnswerer::answer()
     QTextDocument detail;
     detail.setHtml(box->informativeText());
     boxDetails.append(detail.toPlainText());
-    box->buttons().constFirst()->click();
+    QAbstractButton *answer = box->button(standardAnswer);
+    (answer ? answer : box->buttons().constFirst())->click();
 }

@@ -12,8 +12,9 @@ public:
     static bool serialOpen(const MyWidget &w) { return w.serialOpen(); }
     static void setSnLength(MyWidget &w, int length) { w.snLength = length; }
     static bool udpConnected(const MyWidget &w) { return w.udpLink->isConnected(); }
-    // The port the system gave the UDP receive socket (0 before Connect).
-    static quint16 udpReceivePort(const MyWidget &w) { return w.udpLink->receivePort(); }
+    // The port the system gave the UDP socket: frames leave from it, the
+    // camera's replies come back to it (0 while disconnected).
+    static quint16 udpLocalPort(const MyWidget &w) { return w.udpLink->localPort(); }
     // A bootloader job (an upgrade or a single step) holds the line.
     static bool jobRunning(const MyWidget &w) { return w.job != nullptr; }
     static SerialLine &serialLine(MyWidget &w) { return *w.serialLine; }

@@ -1,8 +1,15 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextBrowser>
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace TestEnv {
 
@@ -31,6 +38,37 @@ QString ScratchDir::storedText(const QString &key) const
 {
     QSettings file(settingsFile(), QSettings::IniFormat);
     return file.value(key).toString();
+}
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+Unprivileged::Unprivileged()
+{
+    if (::geteuid() != 0)
+        return;
+    if (::seteuid(kNobody) != 0)
+        qFatal("cannot take the user nobody: %s", strerror(errno));
+    switched = true;
+}
+
+Unprivileged::~Unprivileged()
+{
+    if (switched && ::seteuid(0) != 0)
+        qFatal("cannot become root again: %s", strerror(errno));
+}
+
+void keepForGroup(const QString &device)
+{
+    const QByteArray path = QFile::encodeName(device);
+    if (::geteuid() == 0) {
+        const struct group *dialout = ::getgrnam("dialout");
+        if (dialout && ::chown(path.constData(), uid_t(-1), dialout->gr_gid) != 0)
+            qFatal("cannot give %s to dialout: %s", path.constData(), strerror(errno));
+    }
+    if (::chmod(path.constData(), 0060) != 0)
+        qFatal("cannot change the mode of %s: %s", path.constData(), strerror(errno));
 }
 
 void writeSettings(const QList<QPair<QString, QString>> &values)

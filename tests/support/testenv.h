@@ -32,6 +32,29 @@ private:
     QString previous;
 };
 
+// While it lives, the test runs as a user who may use only what the files'
+// modes allow. Root opens every device and writes every folder whatever
+// their modes, so a test run by root takes the effective user nobody
+// meanwhile, and its own back afterwards; any other user is such a user
+// already. The kernel itself then refuses, as it refuses a technician's
+// account.
+class Unprivileged
+{
+public:
+    Unprivileged();
+    ~Unprivileged();
+    Unprivileged(const Unprivileged &) = delete;
+    Unprivileged &operator=(const Unprivileged &) = delete;
+
+private:
+    bool switched = false;
+};
+
+// Gives the device to its group alone, as Linux gives serial adapters to
+// the group dialout: mode 0060, and the group dialout when root may change
+// it. Neither its owner nor an Unprivileged test may then open it.
+void keepForGroup(const QString &device);
+
 // Writes keys into ./setting.ini before a window is built.
 void writeSettings(const QList<QPair<QString, QString>> &values);
 
