@@ -2,10 +2,10 @@
 # Builds the Debian package from ./build and checks it: unpacked into a
 # temporary root (dpkg-deb -x lays the files out as dpkg would, without a
 # package database or root rights; the package has no maintainer scripts),
-# it holds exactly the program, its translations, its icon and its desktop
-# entry; it depends on the Qt libraries the program links; the desktop entry
-# is valid and names what the package installs; and the program starts from
-# there.
+# it holds exactly the window, its translations, its icon and its desktop
+# entry, and the command-line flasher; it depends on the Qt libraries the
+# programs link; the desktop entry is valid and names what the package
+# installs; and both programs start from there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +23,7 @@ trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 
 expected="./usr/bin/quillon-desk
+./usr/bin/quillon-flash
 ./usr/share/applications/quillon-desk.desktop
 ./usr/share/icons/hicolor/64x64/apps/quillon-desk.png
 ./usr/share/quillon-desk/translations/main_widget_en.qm
@@ -51,6 +52,8 @@ status=0
 (cd "$root" && QT_QPA_PLATFORM=offscreen timeout 1 "$root/usr/bin/quillon-desk" >"$root/run.log" 2>&1) || status=$?
 [ "$status" -eq 124 ] || fail "the unpacked program did not stay up (exit status $status):
 $(cat "$root/run.log")"
+
+"$root/usr/bin/quillon-flash" --help >/dev/null || fail "the unpacked quillon-flash does not start"
 
 echo "package: $deb"
 dpkg-deb -c "$deb"
