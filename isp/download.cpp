@@ -401,11 +401,14 @@ void Job::verifyNext()
         const auto differs = std::mismatch(data.cbegin(), data.cend(), block.bytes.cbegin());
         if (differs.first != data.cend()) {
             const auto at = quint32(differs.first - data.cbegin());
-            return refuse(End::VerifyFailed, QStringLiteral("the block at %1 reads back different from the image: "
-                                                            "at %2 the flash holds 0x%3 where the image has 0x%4")
-                                                 .arg(hexAddress(block.address), hexAddress(block.address + at))
-                                                 .arg(quint8(*differs.first), 2, 16, QLatin1Char('0'))
-                                                 .arg(quint8(*differs.second), 2, 16, QLatin1Char('0')));
+            // The read was answered; what it brought differs, at this address.
+            return end(Outcome{End::VerifyFailed,
+                               Stm32Boot::Result{Stm32Boot::Answer::Ack, Stm32Boot::Step::ReadLength, block.address + at},
+                               QStringLiteral("the block at %1 reads back different from the image: "
+                                              "at %2 the flash holds 0x%3 where the image has 0x%4")
+                                   .arg(hexAddress(block.address), hexAddress(block.address + at))
+                                   .arg(quint8(*differs.first), 2, 16, QLatin1Char('0'))
+                                   .arg(quint8(*differs.second), 2, 16, QLatin1Char('0'))});
         }
         ++nextBlock;
         if (nextBlock == blocks.size())

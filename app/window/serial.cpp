@@ -112,8 +112,7 @@ void MyWidget::on_pushButtonOpen_clicked()
         return;
     }
     const auto baud = LineParams::baudRate(ui->comboBoxBaudrate->currentIndex());
-    if (!openSerial(baud.value_or(LineParams::kDefaultBaud)))
-        ui->pushButtonUpdata->setEnabled(false);
+    openSerial(baud.value_or(LineParams::kDefaultBaud));
 }
 
 bool MyWidget::openSerial(qint32 baud)
@@ -158,7 +157,8 @@ void MyWidget::closePort()
     ui->pushButtonOpen->setStyleSheet(Styles::kLinkDown);
     ui->comboBoxCom->setEnabled(true);
     ui->pushButtonOpen->setText(tr("Open"));
-    ui->pushButtonUpdata->setEnabled(false);
+    // Upgrade goes by the file field alone.
+    ui->pushButtonUpdata->setEnabled(!hexFilePath.isEmpty());
     if (udpLink->isConnected())
         return;
     setCommandGroupsEnabled(false);

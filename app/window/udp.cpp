@@ -36,7 +36,6 @@ void MyWidget::on_btn_cfg_clicked()
     ui->txt_port_tx->setEnabled(true);
     if (serialOpen())
         return;
-    ui->pushButtonUpdata->setEnabled(false);
     setCommandGroupsEnabled(false);
     ui->pushButtonComm->setStyleSheet(Styles::kCommUntested);
     ui->pushButton_2->setEnabled(true);
