@@ -4,7 +4,8 @@
 // paragraphs than its cap.
 //
 // The input is cut into datagrams at each byte 0xFE (a byte UTF-8 never
-// uses, so text stays as varied as it comes); a datagram's first byte chooses whether it is shown at once or once the event loop runs. One
+// uses, so text stays as varied as it comes); a datagram's first byte
+// chooses whether it is shown at once or with the next batch of replies. One
 // pane serves every input, as one window serves a whole day of datagrams.
 
 #include "app/tracepane.h"
@@ -92,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         shown.append(paragraphOf(text));
     }
     QCoreApplication::processEvents();
+    TracePane::appendPlain(pane, QStringList()); // the batch waiting, if any
 
     const QTextDocument *document = pane->document();
     check(document->blockCount() <= TracePane::kMaxParagraphs);
