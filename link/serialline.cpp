@@ -49,7 +49,7 @@ public:
     void send(const QByteArray &bytes) override
     {
         if (!isLost())
-            line->writeNow(bytes);
+            line->writeHeld(bytes);
     }
     bool configure(qint32 baud, Parity parity) override
     {
@@ -231,6 +231,19 @@ bool SerialLine::writeNow(const QByteArray &bytes)
     onReadyRead();
     receiver.flush();
     return writeToDriver(bytes);
+}
+
+void SerialLine::writeHeld(const QByteArray &bytes)
+{
+    if (!port.isOpen())
+        return;
+    // The holder's dialogue listens only after each part it sends, and its
+    // device answers nothing else: nothing stale can wait in the driver. The
+    // reply in progress ends with the write, as for any writer, but after
+    // it: the next part goes out the moment its answer is in.
+    onReadyRead();
+    writeToDriver(bytes);
+    receiver.flush();
 }
 
 bool SerialLine::driverHoldsInput() const

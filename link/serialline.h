@@ -93,6 +93,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     // Writes whoever asks; the checks are the caller's.
     bool writeNow(const QByteArray &bytes);
+    void writeHeld(const QByteArray &bytes);
     bool driverHoldsInput() const;
     bool writeToDriver(const QByteArray &bytes);
     bool apply(qint32 baud, QSerialPort::Parity parity, QString *why);
