@@ -1,6 +1,7 @@
 // How fast the window flashes a camera, and what it costs: a 64 KiB image
 // through camsim's emulated STM32 bootloader with wire time, 8E1 (11 bits a
-// byte), at 57600 and at 115200 baud, and once more with the read-back.
+// byte), at 57600 and at 115200 baud, and once more with the read-back, each
+// three times.
 // Prints for each the write phase against the time its bytes need on the
 // wire, the read-back against its own wire time, the whole run, and the
 // window's processor time. Where the reference flasher stm32flash is
@@ -34,7 +35,9 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <optional>
+#include <tuple>
 
 using TestEnv::control;
 
@@ -59,6 +62,7 @@ constexpr double kVerifyGoal = 1.05;
 constexpr double kRunGoal = 1.10;
 constexpr double kCpuGoalPercent = 10.0;
 constexpr int kStm32flashTimeoutMs = 120000;
+constexpr int kRepeats = 3;
 // The commands of an STM32F10x ROM bootloader, Get Version among them: the
 // reference flasher asks for it.
 const QStringList kCamsim{"--wire-time", "--erase-ms", QString::number(kEraseMs), "--commands",
@@ -103,6 +107,7 @@ struct Run
     bool flashed = false;
     int blocks = 0;
     double runS = 0, writeS = 0, verifyS = 0, camsimWriteS = 0, cpuPercent = 0;
+    QPair<double, double> spread; // the fastest and slowest of the repeated runs' write phases
 };
 
 bool flashHolds(Camsim &camera, const QString &flashPath, const QByteArray &image)
@@ -245,14 +250,36 @@ int main(int argc, char *argv[])
         return ok;
     };
 
-    const auto slow = upgradeThroughWindow(hexPath, image, false, false);
-    const auto fast = upgradeThroughWindow(hexPath, image, true, false);
-    const auto verified = upgradeThroughWindow(hexPath, image, false, true);
+    // Each run three times: a run on a shared machine varies by a few tenths
+    // of a per cent; the median run is the one judged, the spread printed.
+    const auto median = [&](bool fast, bool verify) -> std::optional<Run> {
+        QList<Run> runs;
+        for (int i = 0; i < kRepeats; ++i) {
+            const auto run = upgradeThroughWindow(hexPath, image, fast, verify);
+            if (!run)
+                return std::nullopt;
+            runs.append(*run);
+        }
+        std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.writeS < b.writeS; });
+        Run middle = runs.at(kRepeats / 2);
+        middle.spread = {runs.first().writeS, runs.last().writeS};
+        middle.flashed = std::all_of(runs.cbegin(), runs.cend(), [](const Run &r) { return r.flashed; });
+        return middle;
+    };
+    const auto slow = median(false, false);
+    const auto fast = median(true, false);
+    const auto verified = median(false, true);
     if (!slow || !fast || !verified)
         return 1;
     met &= print("window, 57600", *slow, 57600, kWriteGoal57600);
     met &= print("window, 115200", *fast, 115200, kWriteGoal115200);
     met &= print("window, 57600, read-back", *verified, 57600, kWriteGoal57600);
+    for (const auto &[name, run, baud] : {std::tuple{"57600", &*slow, 57600}, std::tuple{"115200", &*fast, 115200},
+                                          std::tuple{"57600, read-back", &*verified, 57600}}) {
+        const double wire = wireSeconds(run->blocks, kWriteBytesOnWire, baud);
+        std::printf("  window, %s: write-phase ratio over %d runs %.3f to %.3f\n", name, kRepeats,
+                    run->spread.first / wire, run->spread.second / wire);
+    }
 
     const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
     if (stm32flash.isEmpty()) {
