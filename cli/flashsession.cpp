@@ -122,10 +122,11 @@ std::optional<int> Session::begin(const QStringList &arguments)
 
     printer = new ProgressPrinter(ProgressPrinter::modeFor(stdout, int(commandLine.ports.size()), commandLine.quiet),
                                   commandLine.ports, stdout, this);
-    printer->line(QStringLiteral("%1: %2 bytes in %3 blocks to %4 camera%5 at %6 baud, erase %7%8%9")
+    const int blocks = image->blockCount();
+    printer->line(QStringLiteral("%1: %2 bytes in %3 to %4 camera%5 at %6 baud, erase %7%8%9")
                       .arg(QFileInfo(commandLine.firmwarePath).fileName())
                       .arg(image->dataByteCount())
-                      .arg(image->blockCount())
+                      .arg(QStringLiteral("%1 block%2").arg(blocks).arg(blocks == 1 ? QString() : QStringLiteral("s")))
                       .arg(commandLine.ports.size())
                       .arg(commandLine.ports.size() == 1 ? QString() : QStringLiteral("s"))
                       .arg(commandLine.upgrade.bootloaderBaud)
