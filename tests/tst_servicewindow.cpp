@@ -128,256 +128,256 @@ class ServiceWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        s = std::make_unique<SerialWindow>();
+        QVERIFY(s->open());
+    }
+
+    void init()
+    {
+        if (!s)
+            return;
+        control<QComboBox>(&w(), "comboBoxProtocol")->setCurrentIndex(kVisca);
+        edit(w(), "lineEditAddress")->setText(QStringLiteral("2"));
+        QVERIFY(invoke(w(), "on_radioButton12Bit_clicked"));
+        edit(w(), "lineEditSN")->setMaxLength(15);
+        QVERIFY(invoke(w(), "on_radioButtonVN620_clicked"));
+        control<QPushButton>(&w(), "pushButtonComm")->setStyleSheet(QString());
+        edit(w(), "lineEditSW")->setText(QStringLiteral("0"));
+        wireAtStart = int(s->device().received().size());
+        boxesAtStart = int(s->boxesSeen().size());
+        paneAtStart = int(s->paneLines().size());
+    }
+
+    void cleanup()
+    {
+        // An inquiry left waiting expires before the next test.
+        if (s)
+            QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w()));
+    }
+
     void panelCommands_data() { addRows(kCommands); }
-    void panelCommands();
+
+    void panelCommands()
+    {
+        QFETCH(int, row);
+        const Command &c = kCommands[row];
+        control<QComboBox>(&w(), "comboBoxProtocol")->setCurrentIndex(c.protocol);
+        edit(w(), "lineEditSN")->setText(QString::fromLatin1(c.number));
+        edit(w(), "lineEditLogo")->setText(QStringLiteral("Z!"));
+        QVERIFY(invoke(w(), c.setup));
+
+        // The firmware stores one frame at a time: each comes 12 ms after the
+        // one before (the first 12 ms after the click). A frame is noted when
+        // the event loop reads it, which a busy machine may delay, so frame k
+        // is checked against the click: never before 12 k ms.
+        constexpr int kFrameBytes = 9;
+        QElapsedTimer clock;
+        QList<qint64> arrivals{0};
+        const auto noteArrivals = QObject::connect(&s->device(), &PtyDevice::bytesReceived, [&] {
+            while (s->device().received().size() - wireAtStart >= kFrameBytes * arrivals.size())
+                arrivals.append(clock.elapsed());
+        });
+        clock.start();
+        QVERIFY(invoke(w(), c.slot));
+        const QByteArray wire(c.wire);
+        QVERIFY(s->device().waitForReceived(wireAtStart + int(wire.size() / 2), kReplyTimeoutMs));
+        Wait::sleep(30);
+        QObject::disconnect(noteArrivals);
+        QCOMPARE(wireSinceStart(), wire); // a refused number never reaches the camera
+        // Read late, frames may seem to come closer; none comes before its time.
+        for (int k = 1; k < arrivals.size(); ++k)
+            QVERIFY2(arrivals.at(k) >= 12 * k - 1, qPrintable(QStringLiteral("frame %1 at %2 ms").arg(k).arg(arrivals.at(k))));
+        QCOMPARE(s->boxesSeen().mid(boxesAtStart), *c.box ? QStringList{c.box} : QStringList());
+        QCOMPARE(edit(w(), "lineEditSN")->text(), QString::fromLatin1(c.after));
+        QCOMPARE(s->storedText(QStringLiteral("section5/SN")), QString::fromLatin1(c.after));
+        QVERIFY(!MyWidgetTestAccess::inquiryPending(w()));
+        if (QByteArray(c.slot) == kComm)
+            QCOMPARE(control<QPushButton>(&w(), "pushButtonComm")->styleSheet(), kRed);
+    }
+
     void onlyAnswersToTheRequestCount_data() { addRows(kInquiries); }
-    void onlyAnswersToTheRequestCount();
-    void commandLine_data();
-    void commandLine();
-    void cannedCommandTips();
-    void wholePanelAgainstCamsim_data();
-    void wholePanelAgainstCamsim();
+
+    void onlyAnswersToTheRequestCount()
+    {
+        QFETCH(int, row);
+        const Inquiry &q = kInquiries[row];
+        const QByteArray answer = QByteArray::fromHex(q.answer);
+        PtyDevice &device = s->device();
+        edit(w(), "lineEditSN")->setText(QStringLiteral("OLD"));
+        edit(w(), "lineEditZPos")->setText(QStringLiteral("0"));
+        // A good answer to an earlier inquiry is the last reply the window has.
+        device.write(QByteArray::fromHex(QByteArray(q.slot) == kReadSn ? "905000a5ff" : kCommAnswer));
+        QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1);
+
+        QMetaObject::Connection answering;
+        if (q.when == Stale) {
+            device.write(answer); // still in the driver when the request goes out
+        } else if (!answer.isEmpty() && q.when != Late) {
+            const When when = q.when;
+            answering = QObject::connect(&device, &PtyDevice::bytesReceived, &device, [&device, answer, when] {
+                if (when == Fresh)
+                    return device.write(answer);
+                device.write(QByteArray::fromHex("9051ff"));
+                QTimer::singleShot(30, &device, [&device, answer] { device.write(answer); });
+            });
+        }
+        QVERIFY(invoke(w(), q.slot));
+        QVERIFY(device.waitForReceived(wireAtStart + 1, kReplyTimeoutMs));
+        if (q.when == Late) { // past the 100 ms of an inquiry and the 500 ms of the serial number's
+            Wait::sleep(600);
+            device.write(answer);
+        }
+        QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w())); // answered, or its time is up
+        const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion ? 1 : 0);
+        QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1 + replies);
+        QObject::disconnect(answering);
+
+        auto *field = w().findChild<QWidget *>(QLatin1String(q.shownIn));
+        auto *line = qobject_cast<QLineEdit *>(field);
+        QCOMPARE(line ? line->text() : field->styleSheet(), QString::fromLatin1(q.shown));
+        QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w(), "lineEditSN")->text());
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<int>("canned"); // the entry chosen, or -1 for the typed text
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes"); // hexadecimal
+        // One byte per part between blanks: the low byte of a hexadecimal
+        // number, 00 for a part that is none.
+        QTest::newRow("typed") << -1 << "  1 zz 100  a   123456789abc -1 " << QByteArray("0100000abcff");
+        QTest::newRow("Clear DownLeft, trailing blank")
+            << 2 << QString() << QByteArray("810106070100070f0f0f070f0f0fff");
+        QTest::newRow("Enter Boot") << 0 << QString() << QByteArray("8902076358ff");
+        QTest::newRow("empty: an empty datagram") << -1 << "" << QByteArray();
+    }
+
+    void commandLine()
+    {
+        QFETCH(int, canned);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        MyWidget &w = this->w();
+        QUdpSocket peer;
+        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
+        edit(w, "txt_ip")->setText(QStringLiteral("127.0.0.1"));
+        edit(w, "txt_port_tx")->setText(QString::number(peer.localPort()));
+        control<QPushButton>(&w, "btn_cfg")->click();
+        QVERIFY(MyWidgetTestAccess::udpConnected(w));
+
+        // The protocol plays no part.
+        control<QComboBox>(&w, "comboBoxProtocol")->setCurrentIndex(kPelcoP);
+        auto *box = control<QComboBox>(&w, "comboBoxSend");
+        if (canned >= 0)
+            box->setCurrentIndex(canned);
+        else
+            box->setEditText(text);
+        control<QPushButton>(&w, "pushButton")->click();
+
+        QVERIFY(QTest::qWaitFor([&peer] { return peer.hasPendingDatagrams(); }, kReplyTimeoutMs));
+        QCOMPARE(peer.receiveDatagram().data().toHex(), bytes);
+        if (!bytes.isEmpty())
+            QVERIFY(s->device().waitForReceived(wireAtStart + int(bytes.size() / 2), kReplyTimeoutMs));
+        Wait::sleep(30);
+        QCOMPARE(wireSinceStart(), bytes);
+        QVERIFY(!peer.hasPendingDatagrams());
+        control<QPushButton>(&w, "btn_cfg")->click();
+        QVERIFY(!MyWidgetTestAccess::udpConnected(w));
+    }
+
+    void cannedCommandTips()
+    {
+        MyWidget &w = this->w();
+        w.show();
+        auto *box = control<QComboBox>(&w, "comboBoxSend");
+        box->addItem(QStringLiteral("81 09 04 47 ff")); // typed and entered by the user
+        const QStringList tips{"Enter Boot", "Clear UpRight", "Clear DownLeft", QString()};
+        for (int index = 0; index < tips.size(); ++index) {
+            QToolTip::hideText();
+            QTRY_VERIFY(!QToolTip::isVisible());
+            QVERIFY(QMetaObject::invokeMethod(box, "highlighted", Q_ARG(int, index)));
+            QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), tips.at(index));
+        }
+    }
+
+    void wholePanelAgainstCamsim_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("answering") << false;
+        QTest::newRow("silent") << true;
+    }
+
+    void wholePanelAgainstCamsim()
+    {
+        QFETCH(bool, silent);
+        s.reset(); // this test's window has camsim at the end of its line
+        SerialWindow bench;
+        Camsim camera;
+        QStringList options{"--sn", "QD0000000000", "--version", "0xa5"};
+        if (silent)
+            options.append(QStringLiteral("--silent"));
+        QVERIFY(camera.start(options));
+        SerialWindow::listPorts({{QStringLiteral("ttyCAM"), camera.slavePath, QString()}});
+        MyWidget &w = bench.window();
+        QVERIFY(bench.open());
+
+        // The next camera's number, written as 15 characters, then read back
+        // over a field that says otherwise.
+        QVERIFY(invoke(w, "on_radioButton15Bit_clicked"));
+        edit(w, "lineEditSN")->setText(QStringLiteral("QD7700000000999"));
+        QVERIFY(invoke(w, "on_pushButtonAdd_clicked"));
+        QCOMPARE(edit(w, "lineEditSN")->text(), QStringLiteral("QD7700000000000"));
+        QVERIFY(invoke(w, "on_pushButtonSetSN_clicked"));
+        QVERIFY(camera.waitFor({{"command", "write-sn"}, {"index", 7}, {"sn", "QD7700000000000"}}) >= 0);
+        edit(w, "lineEditSN")->setText(QStringLiteral("QD7700000000123"));
+        QVERIFY(invoke(w, "on_pushButtonReadSN_clicked"));
+        QVERIFY(camera.waitFor({{"command", "read-sn"}}) >= 0);
+        const QString number = silent ? QStringLiteral("QD7700000000123") : QStringLiteral("QD7700000000000");
+        Wait::sleep(200);
+        QTRY_COMPARE(edit(w, "lineEditSN")->text(), number);
+        QCOMPARE(bench.storedText(QStringLiteral("section5/SN")), number);
+
+        control<QRadioButton>(&w, "radioButtonRM410")->click();
+        edit(w, "lineEditLogo")->setText(QStringLiteral("PTZ-OPTICS-2026"));
+        QVERIFY(invoke(w, "on_pushButton_3_clicked"));
+        QVERIFY(camera.waitFor({{"command", "write-logo"}, {"index", 7}, {"logo", "PTZ-OPTICS-2026"}}) >= 0);
+
+        control<QPushButton>(&w, "pushButtonComm")->click();
+        control<QPushButton>(&w, "pushButtonReadSW")->click();
+        QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w));
+        QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
+        QCOMPARE(edit(w, "lineEditSW")->text(), silent ? QString() : QStringLiteral("10100101"));
+
+        // A typed command reaches the camera as it is spelled.
+        control<QComboBox>(&w, "comboBoxSend")->setEditText(QStringLiteral("81 01 04 07 02 ff"));
+        control<QPushButton>(&w, "pushButton")->click();
+        QVERIFY(camera.waitFor({{"command", "zoom-tele"}, {"address", 1}}) >= 0);
+        QVERIFY(bench.boxesSeen().isEmpty());
+        QVERIFY(camera.unreadable.isEmpty());
+    }
 
 private:
+
     // One window with its port open serves the tests on the pseudo-terminal;
+
     // each starts from the form's start-up state and looks only at what
+
     // happens after its start.
+
     MyWidget &w() { return s->window(); }
+
     QByteArray wireSinceStart() const { return s->device().received().mid(wireAtStart).toHex(); }
 
     std::unique_ptr<SerialWindow> s;
+
     int wireAtStart = 0;
+
     int boxesAtStart = 0;
+
     int paneAtStart = 0;
 };
-
-void ServiceWindowTest::initTestCase()
-{
-    s = std::make_unique<SerialWindow>();
-    QVERIFY(s->open());
-}
-
-void ServiceWindowTest::init()
-{
-    if (!s)
-        return;
-    control<QComboBox>(&w(), "comboBoxProtocol")->setCurrentIndex(kVisca);
-    edit(w(), "lineEditAddress")->setText(QStringLiteral("2"));
-    QVERIFY(invoke(w(), "on_radioButton12Bit_clicked"));
-    edit(w(), "lineEditSN")->setMaxLength(15);
-    QVERIFY(invoke(w(), "on_radioButtonVN620_clicked"));
-    control<QPushButton>(&w(), "pushButtonComm")->setStyleSheet(QString());
-    edit(w(), "lineEditSW")->setText(QStringLiteral("0"));
-    wireAtStart = int(s->device().received().size());
-    boxesAtStart = int(s->boxesSeen().size());
-    paneAtStart = int(s->paneLines().size());
-}
-
-void ServiceWindowTest::cleanup()
-{
-    // An inquiry left waiting expires before the next test.
-    if (s)
-        QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w()));
-}
-
-void ServiceWindowTest::panelCommands()
-{
-    QFETCH(int, row);
-    const Command &c = kCommands[row];
-    control<QComboBox>(&w(), "comboBoxProtocol")->setCurrentIndex(c.protocol);
-    edit(w(), "lineEditSN")->setText(QString::fromLatin1(c.number));
-    edit(w(), "lineEditLogo")->setText(QStringLiteral("Z!"));
-    QVERIFY(invoke(w(), c.setup));
-
-    // The firmware stores one frame at a time: each comes 12 ms after the
-    // one before (the first 12 ms after the click). A frame is noted when
-    // the event loop reads it, which a busy machine may delay, so frame k
-    // is checked against the click: never before 12 k ms.
-    constexpr int kFrameBytes = 9;
-    QElapsedTimer clock;
-    QList<qint64> arrivals{0};
-    const auto noteArrivals = QObject::connect(&s->device(), &PtyDevice::bytesReceived, [&] {
-        while (s->device().received().size() - wireAtStart >= kFrameBytes * arrivals.size())
-            arrivals.append(clock.elapsed());
-    });
-    clock.start();
-    QVERIFY(invoke(w(), c.slot));
-    const QByteArray wire(c.wire);
-    QVERIFY(s->device().waitForReceived(wireAtStart + int(wire.size() / 2), kReplyTimeoutMs));
-    Wait::sleep(30);
-    QObject::disconnect(noteArrivals);
-    QCOMPARE(wireSinceStart(), wire); // a refused number never reaches the camera
-    // Read late, frames may seem to come closer; none comes before its time.
-    for (int k = 1; k < arrivals.size(); ++k)
-        QVERIFY2(arrivals.at(k) >= 12 * k - 1, qPrintable(QStringLiteral("frame %1 at %2 ms").arg(k).arg(arrivals.at(k))));
-    QCOMPARE(s->boxesSeen().mid(boxesAtStart), *c.box ? QStringList{c.box} : QStringList());
-    QCOMPARE(edit(w(), "lineEditSN")->text(), QString::fromLatin1(c.after));
-    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), QString::fromLatin1(c.after));
-    QVERIFY(!MyWidgetTestAccess::inquiryPending(w()));
-    if (QByteArray(c.slot) == kComm)
-        QCOMPARE(control<QPushButton>(&w(), "pushButtonComm")->styleSheet(), kRed);
-}
-
-void ServiceWindowTest::onlyAnswersToTheRequestCount()
-{
-    QFETCH(int, row);
-    const Inquiry &q = kInquiries[row];
-    const QByteArray answer = QByteArray::fromHex(q.answer);
-    PtyDevice &device = s->device();
-    edit(w(), "lineEditSN")->setText(QStringLiteral("OLD"));
-    edit(w(), "lineEditZPos")->setText(QStringLiteral("0"));
-    // A good answer to an earlier inquiry is the last reply the window has.
-    device.write(QByteArray::fromHex(QByteArray(q.slot) == kReadSn ? "905000a5ff" : kCommAnswer));
-    QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1);
-
-    QMetaObject::Connection answering;
-    if (q.when == Stale) {
-        device.write(answer); // still in the driver when the request goes out
-    } else if (!answer.isEmpty() && q.when != Late) {
-        const When when = q.when;
-        answering = QObject::connect(&device, &PtyDevice::bytesReceived, &device, [&device, answer, when] {
-            if (when == Fresh)
-                return device.write(answer);
-            device.write(QByteArray::fromHex("9051ff"));
-            QTimer::singleShot(30, &device, [&device, answer] { device.write(answer); });
-        });
-    }
-    QVERIFY(invoke(w(), q.slot));
-    QVERIFY(device.waitForReceived(wireAtStart + 1, kReplyTimeoutMs));
-    if (q.when == Late) { // past the 100 ms of an inquiry and the 500 ms of the serial number's
-        Wait::sleep(600);
-        device.write(answer);
-    }
-    QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w())); // answered, or its time is up
-    const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion ? 1 : 0);
-    QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1 + replies);
-    QObject::disconnect(answering);
-
-    auto *field = w().findChild<QWidget *>(QLatin1String(q.shownIn));
-    auto *line = qobject_cast<QLineEdit *>(field);
-    QCOMPARE(line ? line->text() : field->styleSheet(), QString::fromLatin1(q.shown));
-    QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w(), "lineEditSN")->text());
-}
-
-void ServiceWindowTest::commandLine_data()
-{
-    QTest::addColumn<int>("canned"); // the entry chosen, or -1 for the typed text
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes"); // hexadecimal
-    // One byte per part between blanks: the low byte of a hexadecimal
-    // number, 00 for a part that is none.
-    QTest::newRow("typed") << -1 << "  1 zz 100  a   123456789abc -1 " << QByteArray("0100000abcff");
-    QTest::newRow("Clear DownLeft, trailing blank")
-        << 2 << QString() << QByteArray("810106070100070f0f0f070f0f0fff");
-    QTest::newRow("Enter Boot") << 0 << QString() << QByteArray("8902076358ff");
-    QTest::newRow("empty: an empty datagram") << -1 << "" << QByteArray();
-}
-void ServiceWindowTest::commandLine()
-{
-    QFETCH(int, canned);
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    MyWidget &w = this->w();
-    QUdpSocket peer;
-    QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-    edit(w, "txt_ip")->setText(QStringLiteral("127.0.0.1"));
-    edit(w, "txt_port_tx")->setText(QString::number(peer.localPort()));
-    control<QPushButton>(&w, "btn_cfg")->click();
-    QVERIFY(MyWidgetTestAccess::udpConnected(w));
-
-    // The protocol plays no part.
-    control<QComboBox>(&w, "comboBoxProtocol")->setCurrentIndex(kPelcoP);
-    auto *box = control<QComboBox>(&w, "comboBoxSend");
-    if (canned >= 0)
-        box->setCurrentIndex(canned);
-    else
-        box->setEditText(text);
-    control<QPushButton>(&w, "pushButton")->click();
-
-    QVERIFY(QTest::qWaitFor([&peer] { return peer.hasPendingDatagrams(); }, kReplyTimeoutMs));
-    QCOMPARE(peer.receiveDatagram().data().toHex(), bytes);
-    if (!bytes.isEmpty())
-        QVERIFY(s->device().waitForReceived(wireAtStart + int(bytes.size() / 2), kReplyTimeoutMs));
-    Wait::sleep(30);
-    QCOMPARE(wireSinceStart(), bytes);
-    QVERIFY(!peer.hasPendingDatagrams());
-    control<QPushButton>(&w, "btn_cfg")->click();
-    QVERIFY(!MyWidgetTestAccess::udpConnected(w));
-}
-
-void ServiceWindowTest::cannedCommandTips()
-{
-    MyWidget &w = this->w();
-    w.show();
-    auto *box = control<QComboBox>(&w, "comboBoxSend");
-    box->addItem(QStringLiteral("81 09 04 47 ff")); // typed and entered by the user
-    const QStringList tips{"Enter Boot", "Clear UpRight", "Clear DownLeft", QString()};
-    for (int index = 0; index < tips.size(); ++index) {
-        QToolTip::hideText();
-        QTRY_VERIFY(!QToolTip::isVisible());
-        QVERIFY(QMetaObject::invokeMethod(box, "highlighted", Q_ARG(int, index)));
-        QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), tips.at(index));
-    }
-}
-
-void ServiceWindowTest::wholePanelAgainstCamsim_data()
-{
-    QTest::addColumn<bool>("silent");
-    QTest::newRow("answering") << false;
-    QTest::newRow("silent") << true;
-}
-
-void ServiceWindowTest::wholePanelAgainstCamsim()
-{
-    QFETCH(bool, silent);
-    s.reset(); // this test's window has camsim at the end of its line
-    SerialWindow bench;
-    Camsim camera;
-    QStringList options{"--sn", "QD0000000000", "--version", "0xa5"};
-    if (silent)
-        options.append(QStringLiteral("--silent"));
-    QVERIFY(camera.start(options));
-    SerialWindow::listPorts({{QStringLiteral("ttyCAM"), camera.slavePath, QString()}});
-    MyWidget &w = bench.window();
-    QVERIFY(bench.open());
-
-    // The next camera's number, written as 15 characters, then read back
-    // over a field that says otherwise.
-    QVERIFY(invoke(w, "on_radioButton15Bit_clicked"));
-    edit(w, "lineEditSN")->setText(QStringLiteral("QD7700000000999"));
-    QVERIFY(invoke(w, "on_pushButtonAdd_clicked"));
-    QCOMPARE(edit(w, "lineEditSN")->text(), QStringLiteral("QD7700000000000"));
-    QVERIFY(invoke(w, "on_pushButtonSetSN_clicked"));
-    QVERIFY(camera.waitFor({{"command", "write-sn"}, {"index", 7}, {"sn", "QD7700000000000"}}) >= 0);
-    edit(w, "lineEditSN")->setText(QStringLiteral("QD7700000000123"));
-    QVERIFY(invoke(w, "on_pushButtonReadSN_clicked"));
-    QVERIFY(camera.waitFor({{"command", "read-sn"}}) >= 0);
-    const QString number = silent ? QStringLiteral("QD7700000000123") : QStringLiteral("QD7700000000000");
-    Wait::sleep(200);
-    QTRY_COMPARE(edit(w, "lineEditSN")->text(), number);
-    QCOMPARE(bench.storedText(QStringLiteral("section5/SN")), number);
-
-    control<QRadioButton>(&w, "radioButtonRM410")->click();
-    edit(w, "lineEditLogo")->setText(QStringLiteral("PTZ-OPTICS-2026"));
-    QVERIFY(invoke(w, "on_pushButton_3_clicked"));
-    QVERIFY(camera.waitFor({{"command", "write-logo"}, {"index", 7}, {"logo", "PTZ-OPTICS-2026"}}) >= 0);
-
-    control<QPushButton>(&w, "pushButtonComm")->click();
-    control<QPushButton>(&w, "pushButtonReadSW")->click();
-    QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w));
-    QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
-    QCOMPARE(edit(w, "lineEditSW")->text(), silent ? QString() : QStringLiteral("10100101"));
-
-    // A typed command reaches the camera as it is spelled.
-    control<QComboBox>(&w, "comboBoxSend")->setEditText(QStringLiteral("81 01 04 07 02 ff"));
-    control<QPushButton>(&w, "pushButton")->click();
-    QVERIFY(camera.waitFor({{"command", "zoom-tele"}, {"address", 1}}) >= 0);
-    QVERIFY(bench.boxesSeen().isEmpty());
-    QVERIFY(camera.unreadable.isEmpty());
-}
 
 QTEST_MAIN(ServiceWindowTest)
 #include "tst_servicewindow.moc"
