@@ -318,18 +318,22 @@ private slots:
         QVERIFY(!pages || image.left(0x8000).contains("camsim resident bootloader"));
     }
 
-    void closingDuringARun_data()
+    void duringARun_data()
     {
-        QTest::addColumn<bool>("yes"); // the answer to the question
+        QTest::addColumn<bool>("yes"); // the answer to the close question
         QTest::addColumn<bool>("chinese");
-        QTest::newRow("no: the run goes on") << false << false;
-        QTest::newRow("yes, in Chinese: the run stops") << true << true;
+        QTest::newRow("the window's controls, a dialog, a close answered no") << false << false;
+        QTest::newRow("a close answered yes, in Chinese") << true << true;
     }
 
-    void closingDuringARun()
+    // While a run holds the line, nothing in the window disturbs it: the file
+    // chooser and the language switch are off (and the switch's rebuilt
+    // line-setting boxes would be refused), a camera button stays off the
+    // bootloader's line, and a modal dialog opened meanwhile does not stop
+    // the bytes. Closing mid-run would leave the camera half written: the
+    // window asks; outside a run it asks nothing.
+    void duringARun()
     {
-        // Closing mid-run leaves the camera half written: the window asks.
-        // Outside a run it asks nothing.
         QFETCH(bool, yes);
         QFETCH(bool, chinese);
         Bench bench;
@@ -338,19 +342,37 @@ private slots:
         bench.choose(file);
         MyWidget *w = bench.window.get();
         auto *bar = control<QProgressBar>(w, "progressBar");
+        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
+        auto *language = w->findChild<QAction *>(QStringLiteral("languageAction"));
         w->show();
         if (chinese)
-            w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
+            language->trigger();
         bench.boxes.answerWith(yes ? QMessageBox::Yes : QMessageBox::No);
-        int framesAtClose = -1;
+        int framesAtClose = -1, framesBefore = -1, framesAfter = -1;
+        bool upgradeOffThroughout = true;
         QObject::connect(bar, &QProgressBar::valueChanged, w, [&](int value) {
-            // A camera button pressed meanwhile must not reach the bootloader.
-            if (value == kBlock)
-                bench.click("pushButtonLeft");
-            if (value >= 2 * kBlock && framesAtClose < 0) {
+            upgradeOffThroughout = upgradeOffThroughout && !upgrade->isEnabled() && !language->isEnabled();
+            if (value >= 4 * kBlock && framesAtClose < 0) {
                 framesAtClose = bench.framesReceived();
                 w->close();
             }
+            if (value != kBlock || yes)
+                return;
+            // What the user does next comes from the event loop, as a click
+            // would.
+            QTimer::singleShot(0, w, [&] {
+                bench.boxes.pickFile(bench.oldPath);
+                bench.click("pushButtonChooseHex");
+                language->trigger();
+                QMetaObject::invokeMethod(w, "on_choiceLanguage", Qt::DirectConnection);
+                bench.click("pushButtonLeft");
+                // The dialog sits on top of everything for half a second.
+                QDialog dialog(w);
+                QTimer::singleShot(500, &dialog, &QDialog::accept);
+                QTimer::singleShot(50, &dialog, [&] { framesBefore = bench.framesReceived(); });
+                QTimer::singleShot(450, &dialog, [&] { framesAfter = bench.framesReceived(); });
+                dialog.exec();
+            });
         });
 
         const QString question = chinese ? QStringLiteral("提示: 你确定要关闭吗?")
@@ -371,9 +393,18 @@ private slots:
             return;
         }
         QVERIFY(bench.upgrade());
-        QVERIFY(w->isVisible() && framesAtClose > 0);
+        QVERIFY(w->isVisible() && framesAtClose > 0 && upgradeOffThroughout && upgrade->isEnabled());
         QCOMPARE(bench.boxes.seen(), QStringList{question});
         QVERIFY(bar->text() == "Done" && bar->value() == bar->maximum());
+        QCOMPARE(control<QLineEdit>(w, "lineEditPath")->text(), bench.hexPath);
+        // At 57600 baud a block (one Write Memory on camsim's record) takes
+        // about 50 ms on the wire: some 8 in 400 ms.
+        QVERIFY2(framesAfter - framesBefore >= 5, qPrintable(QStringLiteral("%1 -> %2").arg(framesBefore).arg(framesAfter)));
+        // The line stayed at the bootloader's settings from the sync to Go.
+        const int sync = bench.camera.find({{"command", "sync"}, {"baud", 57600}});
+        const int go = bench.camera.waitFor({{"event", "go"}});
+        QVERIFY(sync >= 0 && go > sync);
+        QCOMPARE(bench.camera.count({{"event", "line"}}, sync, go), 0);
         QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
         QFile flash(bench.flashPath);
         QVERIFY(flash.open(QIODevice::ReadOnly));
@@ -390,58 +421,6 @@ private slots:
         QCOMPARE(bar->text(), QStringLiteral("Failed: port"));
         QVERIFY(w->close());
         QCOMPARE(bench.boxes.seen(), (QStringList{question, "Tip: Serial Port Error,Please restart."}));
-    }
-
-    void theRunHoldsTheLine()
-    {
-        // While a run holds the line, nothing in the window disturbs it: the
-        // file chooser and the language switch are off (and the switch's
-        // rebuilt line-setting boxes would be refused), and a modal dialog
-        // opened meanwhile does not stop the bytes.
-        Bench bench;
-        QVERIFY(bench.start({"--wire-time"}));
-        const QByteArray file = HexWriter::write(0x08000000, TestEnv::firmware(12 * kBlock));
-        bench.choose(file);
-        MyWidget *w = bench.window.get();
-        w->show();
-        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
-        int framesBefore = -1, framesAfter = -1;
-        bool upgradeOffThroughout = true;
-        QObject::connect(control<QProgressBar>(w, "progressBar"), &QProgressBar::valueChanged, w, [&](int value) {
-            upgradeOffThroughout = upgradeOffThroughout && !upgrade->isEnabled();
-            if (value != kBlock)
-                return;
-            // What the user does next comes from the event loop, as a click
-            // would.
-            QTimer::singleShot(0, w, [&] {
-                bench.boxes.pickFile(bench.oldPath);
-                bench.click("pushButtonChooseHex");
-                w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
-                QMetaObject::invokeMethod(w, "on_choiceLanguage", Qt::DirectConnection);
-                // The dialog sits on top of everything for half a second.
-                QDialog dialog(w);
-                QTimer::singleShot(500, &dialog, &QDialog::accept);
-                QTimer::singleShot(50, &dialog, [&] { framesBefore = bench.framesReceived(); });
-                QTimer::singleShot(450, &dialog, [&] { framesAfter = bench.framesReceived(); });
-                dialog.exec();
-            });
-        });
-        QVERIFY(bench.upgrade());
-        QVERIFY(upgradeOffThroughout && upgrade->isEnabled());
-        // At 57600 baud a block (one Write Memory on camsim's record) takes
-        // about 50 ms on the wire: some 8 in 400 ms.
-        QVERIFY2(framesAfter - framesBefore >= 5, qPrintable(QStringLiteral("%1 -> %2").arg(framesBefore).arg(framesAfter)));
-        QCOMPARE(bench.boxes.seen(), QStringList());
-        QCOMPARE(control<QLineEdit>(w, "lineEditPath")->text(), bench.hexPath);
-        // The line stayed at the bootloader's settings from the sync to Go.
-        const int sync = bench.camera.find({{"command", "sync"}, {"baud", 57600}});
-        const int go = bench.camera.waitFor({{"event", "go"}});
-        QVERIFY(sync >= 0 && go > sync);
-        QCOMPARE(bench.camera.count({{"event", "line"}}, sync, go), 0);
-        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
-        QFile flash(bench.flashPath);
-        QVERIFY(flash.open(QIODevice::ReadOnly));
-        QCOMPARE(HexWriter::write(0x08000000, flash.read(12 * kBlock)), file);
     }
 
     void singleSteps()
