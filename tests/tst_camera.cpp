@@ -1,6 +1,6 @@
 // The camera controls through the window: the UDP link's switch and the text
-// it receives, and every camera button against camsim in all three protocols,
-// on the line and over UDP at once. The frame bytes are tabled in
+// it receives, and every camera button and the Send box against camsim in all
+// three protocols, on the line and over UDP at once. The frame bytes are tabled in
 // tst_framing; a position inquiry that gets no answer is in tst_receivepane.
 
 #include "camsimprocess.h"
@@ -213,6 +213,13 @@ private slots:
             for (const QString &command : QString::fromLatin1(pelco ? c.pelco : c.visca).split(' ', Qt::SkipEmptyParts))
                 expected.append(decodedAs + ' ' + command + " 2");
         }
+        // A command typed into the Send box goes as spelled, whatever the
+        // protocol: one byte per part between blanks, the low byte of a
+        // hexadecimal number, 00 for a part that is none. Here a VISCA zoom
+        // stop to camera 1.
+        control<QComboBox>(&w, "comboBoxSend")->setEditText(QStringLiteral("  81 1  4 107 zz -1 "));
+        control<QPushButton>(&w, "pushButton")->click();
+        expected.append(QStringLiteral("visca none zoom-stop 1"));
         QStringList onLine = expected;
         onLine.removeAll(QString());
 

@@ -1,7 +1,7 @@
 // The factory service panel through the window: the serial-number length
 // check and counter, the service frames on the line in each protocol, which
-// answers count for the inquiries, the free command line on the line and over
-// UDP, the canned commands' tips, and the whole panel against camsim.
+// answers count for the inquiries, the canned commands' tips, and the whole
+// panel against camsim. The Send box's typed command is tst_camera's.
 //
 // The serial-number group and "Set Logo" are locked on the form (the factory
 // unlocks them on its own benches), so those slots are called by name, the
@@ -15,11 +15,9 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolTip>
-#include <QUdpSocket>
 #include <QtTest>
 
 using TestEnv::control;
@@ -240,53 +238,6 @@ private slots:
         QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w(), "lineEditSN")->text());
     }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<int>("canned"); // the entry chosen, or -1 for the typed text
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes"); // hexadecimal
-        // One byte per part between blanks: the low byte of a hexadecimal
-        // number, 00 for a part that is none.
-        QTest::newRow("typed") << -1 << "  1 zz 100  a   123456789abc -1 " << QByteArray("0100000abcff");
-        QTest::newRow("Clear DownLeft, trailing blank")
-            << 2 << QString() << QByteArray("810106070100070f0f0f070f0f0fff");
-        QTest::newRow("Enter Boot") << 0 << QString() << QByteArray("8902076358ff");
-        QTest::newRow("empty: an empty datagram") << -1 << "" << QByteArray();
-    }
-
-    void commandLine()
-    {
-        QFETCH(int, canned);
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        MyWidget &w = this->w();
-        QUdpSocket peer;
-        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-        edit(w, "txt_ip")->setText(QStringLiteral("127.0.0.1"));
-        edit(w, "txt_port_tx")->setText(QString::number(peer.localPort()));
-        control<QPushButton>(&w, "btn_cfg")->click();
-        QVERIFY(MyWidgetTestAccess::udpConnected(w));
-
-        // The protocol plays no part.
-        control<QComboBox>(&w, "comboBoxProtocol")->setCurrentIndex(kPelcoP);
-        auto *box = control<QComboBox>(&w, "comboBoxSend");
-        if (canned >= 0)
-            box->setCurrentIndex(canned);
-        else
-            box->setEditText(text);
-        control<QPushButton>(&w, "pushButton")->click();
-
-        QVERIFY(QTest::qWaitFor([&peer] { return peer.hasPendingDatagrams(); }, kReplyTimeoutMs));
-        QCOMPARE(peer.receiveDatagram().data().toHex(), bytes);
-        if (!bytes.isEmpty())
-            QVERIFY(s->device().waitForReceived(wireAtStart + int(bytes.size() / 2), kReplyTimeoutMs));
-        Wait::sleep(30);
-        QCOMPARE(wireSinceStart(), bytes);
-        QVERIFY(!peer.hasPendingDatagrams());
-        control<QPushButton>(&w, "btn_cfg")->click();
-        QVERIFY(!MyWidgetTestAccess::udpConnected(w));
-    }
-
     void cannedCommandTips()
     {
         MyWidget &w = this->w();
@@ -350,10 +301,6 @@ private slots:
         QCOMPARE(control<QPushButton>(&w, "pushButtonComm")->styleSheet(), silent ? kRed : kGreen);
         QCOMPARE(edit(w, "lineEditSW")->text(), silent ? QString() : QStringLiteral("10100101"));
 
-        // A typed command reaches the camera as it is spelled.
-        control<QComboBox>(&w, "comboBoxSend")->setEditText(QStringLiteral("81 01 04 07 02 ff"));
-        control<QPushButton>(&w, "pushButton")->click();
-        QVERIFY(camera.waitFor({{"command", "zoom-tele"}, {"address", 1}}) >= 0);
         QVERIFY(bench.boxesSeen().isEmpty());
         QVERIFY(camera.unreadable.isEmpty());
     }
