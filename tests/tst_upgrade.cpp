@@ -31,12 +31,6 @@ namespace {
 constexpr int kBlock = 256;
 const QByteArray kGoodFile = HexWriter::write(0x08000000, TestEnv::firmware(1000)); // four blocks
 
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-}
-
 // The window and a camera on camsim, its port typed into the port box, and
 // ./old.hex as the stored choice.
 struct Bench
@@ -51,9 +45,9 @@ struct Bench
 
     bool start(const QStringList &options)
     {
-        writeFile(oldPath, kGoodFile);
         TestEnv::writeSettings({{"section10/FileAdd", oldPath}});
-        if (!camera.start(QStringList{"--flash-out", flashPath, "--erase-ms", "50"} + options))
+        if (!TestEnv::writeFile(oldPath, kGoodFile)
+            || !camera.start(QStringList{"--flash-out", flashPath, "--erase-ms", "50"} + options))
             return false;
         window = std::make_unique<MyWidget>();
         typePort(camera.slavePath);
@@ -61,7 +55,7 @@ struct Bench
     }
     void choose(const QByteArray &text)
     {
-        writeFile(hexPath, text);
+        QVERIFY(TestEnv::writeFile(hexPath, text));
         boxes.pickFile(hexPath);
         click("pushButtonChooseHex");
     }
@@ -236,7 +230,7 @@ private slots:
         if (file.isEmpty())
             QVERIFY(QFile::remove(used));
         else
-            writeFile(used, file);
+            QVERIFY(TestEnv::writeFile(used, file));
         path->selectAll();
         if (before == QLatin1String("typed"))
             QTest::keyClicks(path, typedPath);
