@@ -65,16 +65,10 @@ private slots:
              ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800
                  + ":04000005000000CD2A\n" + data(0x1234, "\x55\xAA") + kEnd,
              3, {0x12000, 0x08001200}, {{0x12010, 0x42}, {0x08001233, 0xFF}, {0x08001234, 0x55}, {0x08001235, 0xAA}});
-        good("no address record, gaps: only blocks with data, ascending",
-             data(0x0400, "\x11") + data(0x0000, "\x22") + kEnd, 2, {0x000, 0x400},
-             {{0x000, 0x22}, {0x001, 0xFF}, {0x400, 0x11}, {0x401, 0xFF}});
-        good("a record across a 256-byte boundary", data(0x00F8, k16) + kEnd, 16, {0x000, 0x100},
-             {{0x0F7, 0xFF}, {0x0F8, 0x80}, {0x107, 0xE9}, {0x108, 0xFF}});
-        good("end record in mid-file: later records count", d16 + kEnd + data(0x0010, "\x33") + kEnd, 17, {0},
-             {{0x10, 0x33}});
+        // Gaps, a record across a block boundary, an end record in mid-file
+        // and blank lines with CR LF are seeds of fuzz_hexfile, which checks
+        // every byte of an accepted file.
         good("a blank line longer than any record", QByteArray(3000, ' ') + "\n" + d16 + kEnd, 16, {0}, {{0, 0x80}});
-        good("blank lines, CR LF, no final line end", "\r\n" + d16.chopped(1) + "\r\n\n  \r\n" + kEnd.chopped(1), 16,
-             {0}, {{0, 0x80}});
         // After a full last block the camera's download writes one of 0xFF.
         good("full last block after a gap",
              data(0x0000, "\x01") + data(0x0280, QByteArray(128, 0x5A)) + data(0x0200, k16.repeated(8)) + kEnd, 257,
@@ -146,18 +140,14 @@ private slots:
 
     void fileTooLarge()
     {
-        // Refused unread when its size is known, and once past the bound
-        // when it is not (a pipe, a device).
-        QByteArray text = HexWriter::write(0x08000000, QByteArray(1000, 0x5A));
+        // Refused once past the bound when its size is not known (a pipe, a
+        // device); unread when it is (fuzz_hexfile, whose bound is small).
         HexLimits limits;
         limits.maxFileBytes = 200;
-        QBuffer file(&text);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(HexFile::read(file, limits).error.kind, HexError::Kind::FileTooLarge);
         QProcess stream; // `cat` the text: a sequential device
         stream.start(QStringLiteral("cat"), {});
         QVERIFY(stream.waitForStarted());
-        stream.write(text);
+        stream.write(HexWriter::write(0x08000000, QByteArray(1000, 0x5A)));
         stream.closeWriteChannel();
         QVERIFY(stream.waitForFinished());
         const HexReadResult streamed = HexFile::read(stream, limits);

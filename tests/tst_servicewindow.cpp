@@ -1,7 +1,6 @@
 // The factory service panel through the window: the serial-number length
 // check and counter, the service frames on the line in each protocol, which
-// answers count for the inquiries, the canned commands' tips, and the whole
-// panel against camsim. The Send box's typed command is tst_camera's.
+// answers count for the inquiries, and the whole panel against camsim. The Send box's typed command is tst_camera's.
 //
 // The serial-number group and "Set Logo" are locked on the form (the factory
 // unlocks them on its own benches), so those slots are called by name, the
@@ -17,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QToolTip>
 #include <QtTest>
 
 using TestEnv::control;
@@ -94,8 +92,6 @@ const Inquiry kInquiries[] = {
     {"comm, error answer", kComm, "pushButtonComm", "906002ff", Fresh, "background: red"},
     {"comm, no answer", kComm, "pushButtonComm", "", Fresh, "background: red"},
     {"version a5", kReadSw, "lineEditSW", "905000a5ff", Fresh, "10100101"},
-    {"version 12, after a late completion", kReadSw, "lineEditSW", "90500012ff", AfterLateCompletion,
-     "01001000"},
     {"version, too late", kReadSw, "lineEditSW", "90500012ff", Late, ""},
     {"version, three bytes", kReadSw, "lineEditSW", "9050ff", Fresh, ""},
     {"version, no answer", kReadSw, "lineEditSW", "", Fresh, ""},
@@ -104,7 +100,6 @@ const Inquiry kInquiries[] = {
      "QD7700001234"},
     {"serial number, stale answer", kReadSn, "lineEditSN", kSnAnswer, Stale, "OLD"},
     {"serial number, no FF", kReadSn, "lineEditSN", "9050514437373030303031323334", Fresh, "OLD"},
-    {"serial number, no answer", kReadSn, "lineEditSN", "", Fresh, "OLD"},
     {"serial number, too late", kReadSn, "lineEditSN", kSnAnswer, Late, "OLD"},
     // The position inquiries wait for their answers the same way.
     {"zoom position, after a late completion", "on_pushButtonGetZPos_clicked", "lineEditZPos",
@@ -236,21 +231,6 @@ private slots:
         auto *line = qobject_cast<QLineEdit *>(field);
         QCOMPARE(line ? line->text() : field->styleSheet(), QString::fromLatin1(q.shown));
         QCOMPARE(s->storedText(QStringLiteral("section5/SN")), edit(w(), "lineEditSN")->text());
-    }
-
-    void cannedCommandTips()
-    {
-        MyWidget &w = this->w();
-        w.show();
-        auto *box = control<QComboBox>(&w, "comboBoxSend");
-        box->addItem(QStringLiteral("81 09 04 47 ff")); // typed and entered by the user
-        const QStringList tips{"Enter Boot", "Clear UpRight", "Clear DownLeft", QString()};
-        for (int index = 0; index < tips.size(); ++index) {
-            QToolTip::hideText();
-            QTRY_VERIFY(!QToolTip::isVisible());
-            QVERIFY(QMetaObject::invokeMethod(box, "highlighted", Q_ARG(int, index)));
-            QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), tips.at(index));
-        }
     }
 
     void wholePanelAgainstCamsim_data()
