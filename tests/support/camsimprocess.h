@@ -22,7 +22,13 @@ constexpr int kStartTimeoutMs = 5000;
 constexpr int kReplyTimeoutMs = 3000;
 
 // True when the JSON line carries every one of `fields` with that value.
-bool matches(const QJsonObject &line, const QJsonObject &fields);
+inline bool matches(const QJsonObject &line, const QJsonObject &fields)
+{
+    for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
+        if (line.value(it.key()) != it.value())
+            return false;
+    return true;
+}
 
 // One running camsim (the camera simulator) and what it has printed so far.
 class Camsim
@@ -69,15 +75,9 @@ public:
             return;
         slavePath.clear();
         lines.clear();
-        const QList<QByteArray> all = file.readAll().split('\n');
-        for (const QByteArray &line : all) {
-            if (line.isEmpty())
-                continue;
-            if (slavePath.isEmpty())
-                slavePath = QString::fromLocal8Bit(line);
-            else if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
-                lines.append(document.object());
-        }
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                take(line);
     }
 
     bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
@@ -122,16 +122,17 @@ public:
 private:
     void consume()
     {
-        while (process.canReadLine()) {
-            const QByteArray line = process.readLine().chopped(1);
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            if (slavePath.isEmpty()) // the first line names the slave
-                slavePath = QString::fromLocal8Bit(line);
-            else if (document.isObject())
-                lines.append(document.object());
-            else
-                unreadable.append(line);
-        }
+        while (process.canReadLine())
+            take(process.readLine().chopped(1));
+    }
+    void take(const QByteArray &line)
+    {
+        if (slavePath.isEmpty()) // the first line names the slave
+            slavePath = QString::fromLocal8Bit(line);
+        else if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
+            lines.append(document.object());
+        else
+            unreadable.append(line);
     }
 };
 
