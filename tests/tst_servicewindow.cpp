@@ -54,8 +54,6 @@ const Command kCommands[] = {
      "on_pushButtonMinus_clicked", kTip15, "Q217MXTA0001", ""},
     {"12 Bits cuts 15 characters, then +", kVisca, "Q217MXTA0001234", "on_radioButton12Bit_clicked",
      "on_pushButtonAdd_clicked", "", "Q217MXTA0002", ""},
-    {"15 Bits, + wraps the last three", kVisca, "Q217MXTA0000999", "on_radioButton15Bit_clicked",
-     "on_pushButtonAdd_clicked", "", "Q217MXTA0000000", ""},
     {"Set SN", kVisca, "Q217MXTA0001", "", kSetSn, "", "Q217MXTA0001",
      "82010661c0935132ff82010661c1933137ff82010661c2934d58ff"
      "82010661c3935441ff82010661c4933030ff82010661c5933031ff"},
