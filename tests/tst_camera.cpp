@@ -1,7 +1,8 @@
 // The camera controls through the window: the UDP link's switch and the text
 // it receives, and every camera button and the Send box against camsim in all
-// three protocols, on the line and over UDP at once. The frame bytes are tabled in
-// tst_framing; a position inquiry that gets no answer is in tst_receivepane.
+// three protocols, on the line and over UDP at once. The frame bytes are
+// tabled in tst_framing; an inquiry that gets no answer is in
+// tst_servicewindow.
 
 #include "camsimprocess.h"
 #include "wait.h"

@@ -1,6 +1,7 @@
 // The factory service panel through the window: the serial-number length
 // check and counter, the service frames on the line in each protocol, which
-// answers count for the inquiries, and the whole panel against camsim. The Send box's typed command is tst_camera's.
+// answers count for the inquiries, and the whole panel against camsim. The
+// Send box's typed command is tst_camera's.
 //
 // The serial-number group and "Set Logo" are locked on the form (the factory
 // unlocks them on its own benches), so those slots are called by name, the
