@@ -60,28 +60,6 @@ QJsonObject portRecord(const QJsonObject &report, int n, const Camsim &camera)
     return record.value(QStringLiteral("port")) == camera.slavePath ? record : QJsonObject();
 }
 
-// A camera on camsim whose flash goes to a file of the test's folder.
-struct Camera
-{
-    Camsim sim;
-    QString flashPath;
-
-    bool start(const QString &folder, const QString &name, const QStringList &options)
-    {
-        flashPath = folder + QLatin1Char('/') + name + QStringLiteral(".bin");
-        return sim.start(QStringList{"--flash-out", flashPath, "--erase-ms", "50"} + options);
-    }
-    // The flash as the camera keeps it once it is switched off.
-    QByteArray flash(int bytes)
-    {
-        sim.signal(SIGTERM);
-        sim.waitForExit();
-        QFile file(flashPath);
-        return file.open(QIODevice::ReadOnly) ? file.read(bytes) : QByteArray();
-    }
-    int count(const QJsonObject &fields) const { return sim.count(fields, 0, int(sim.lines.size())); }
-};
-
 } // namespace
 
 class FlashTest : public QObject
@@ -130,8 +108,8 @@ private slots:
         QFETCH(QStringList, said);
         QFETCH(QString, reportError);
         QTemporaryDir dir;
-        Camera camera;
-        QVERIFY(camera.start(dir.path(), QStringLiteral("camera"), {}));
+        Camsim camera;
+        QVERIFY(camera.startFlashing(dir.filePath(QStringLiteral("camera.bin")), {}));
         const QString good = dir.filePath(QStringLiteral("good.hex"));
         const QString bad = dir.filePath(QStringLiteral("bad.hex"));
         QByteArray file = HexWriter::write(0x08000000, TestEnv::firmware(1000));
@@ -143,7 +121,7 @@ private slots:
             return text.replace(QLatin1String("{good}"), good)
                 .replace(QLatin1String("{bad}"), bad)
                 .replace(QLatin1String("{dir}"), dir.path())
-                .replace(QLatin1String("{port}"), camera.sim.slavePath);
+                .replace(QLatin1String("{port}"), camera.slavePath);
         };
         for (QString &argument : arguments)
             argument = fill(argument);
@@ -223,27 +201,27 @@ private slots:
         QFETCH(QString, line);
         QFETCH(int, nacks);
         QTemporaryDir dir;
-        Camera cameras[2];
-        QVERIFY(cameras[0].start(dir.path(), QStringLiteral("one"), both));
-        QVERIFY(cameras[1].start(dir.path(), QStringLiteral("two"), both + faulty));
+        Camsim cameras[2];
+        QVERIFY(cameras[0].startFlashing(dir.filePath(QStringLiteral("one.bin")), both));
+        QVERIFY(cameras[1].startFlashing(dir.filePath(QStringLiteral("two.bin")), both + faulty));
         const QByteArray image = TestEnv::firmware(4 * kBlock - 24); // four blocks, the last not full
         const QString hexPath = dir.filePath(QStringLiteral("fw.hex"));
         const QString reportPath = dir.filePath(QStringLiteral("report.json"));
         QVERIFY(TestEnv::writeFile(hexPath, HexWriter::write(0x08000000, image)));
 
         Flasher run;
-        run.start(options + QStringList{"--json", reportPath, hexPath, cameras[0].sim.slavePath,
-                                            cameras[1].sim.slavePath});
+        run.start(options + QStringList{"--json", reportPath, hexPath, cameras[0].slavePath,
+                                            cameras[1].slavePath});
         run.wait();
         QCOMPARE(run.status, status);
-        QVERIFY2(run.out.contains(cameras[1].sim.slavePath + QStringLiteral(": ") + line), qPrintable(run.out));
-        QVERIFY2(run.out.contains(cameras[0].sim.slavePath + QStringLiteral(": done, 1024 bytes in ")),
+        QVERIFY2(run.out.contains(cameras[1].slavePath + QStringLiteral(": ") + line), qPrintable(run.out));
+        QVERIFY2(run.out.contains(cameras[0].slavePath + QStringLiteral(": done, 1024 bytes in ")),
                  qPrintable(run.out));
         for (const QJsonValue &record : qAsConst(heard))
-            QVERIFY2(cameras[1].sim.waitFor(record.toObject()) >= 0, QJsonDocument(record.toObject()).toJson().constData());
+            QVERIFY2(cameras[1].waitFor(record.toObject()) >= 0, QJsonDocument(record.toObject()).toJson().constData());
         QCOMPARE(cameras[1].count({{"result", "nack"}}), nacks);
         const bool iap = !options.contains(QStringLiteral("--no-iap"));
-        for (Camera &camera : cameras) {
+        for (Camsim &camera : cameras) {
             QCOMPARE(camera.count({{"hex", "8902076358ff"}}), iap ? 1 : 0); // Enter IAP
         }
 
@@ -252,12 +230,12 @@ private slots:
         QCOMPARE(report.value(QStringLiteral("interrupted")).toBool(), false);
         QCOMPARE(report.value(QStringLiteral("image_bytes")).toInt(), image.size());
         QCOMPARE(report.value(QStringLiteral("ports")).toArray().size(), 2);
-        const QJsonObject first = portRecord(report, 0, cameras[0].sim);
+        const QJsonObject first = portRecord(report, 0, cameras[0]);
         const QJsonObject good{{"result", "success"}, {"end", "success"}, {"part", kPart}, {"bytes", 4 * kBlock},
                                {"total_bytes", 4 * kBlock}, {"tries", 1}, {"step", QJsonValue()},
                                {"address", QJsonValue()}, {"detail", QJsonValue()}};
         QVERIFY2(matches(first, good), QJsonDocument(first).toJson().constData());
-        const QJsonObject other = portRecord(report, 1, cameras[1].sim);
+        const QJsonObject other = portRecord(report, 1, cameras[1]);
         QVERIFY2(matches(other, second) && other.value(QStringLiteral("part")) == QLatin1String(kPart),
                  QJsonDocument(other).toJson().constData());
         for (const QJsonObject &record : {first, other}) {
@@ -268,20 +246,20 @@ private slots:
         // What each camera is left with: the image, and Exit IAP after Go; or
         // no Go at all.
         for (int i = 0; i < 2; ++i) {
-            Camera &camera = cameras[i];
-            const bool upgraded = portRecord(report, i, camera.sim).value("result") == QLatin1String("success");
+            Camsim &camera = cameras[i];
+            const bool upgraded = portRecord(report, i, camera).value("result") == QLatin1String("success");
             QCOMPARE(camera.count({{"event", "go"}}), upgraded ? 1 : 0);
             QCOMPARE(camera.count({{"hex", "8902076357ff"}}), upgraded && iap ? 1 : 0); // Exit IAP
-            QCOMPARE(camera.flash(image.size()) == image, upgraded);
+            QCOMPARE(camera.flash().left(image.size()) == image, upgraded);
         }
     }
 
     void ctrlCStopsEveryCamera()
     {
         QTemporaryDir dir;
-        Camera cameras[2];
+        Camsim cameras[2];
         for (int i = 0; i < 2; ++i)
-            QVERIFY(cameras[i].start(dir.path(), QString::number(i), {"--wire-time"}));
+            QVERIFY(cameras[i].startFlashing(dir.filePath(QStringLiteral("%1.bin").arg(i)), {"--wire-time"}));
         // 64 blocks: some 3.3 s on the wire at 57600 baud.
         const QByteArray image = TestEnv::firmware(64 * kBlock);
         const QString hexPath = dir.filePath(QStringLiteral("fw.hex"));
@@ -289,9 +267,9 @@ private slots:
         QVERIFY(TestEnv::writeFile(hexPath, HexWriter::write(0x08000000, image)));
 
         Flasher run;
-        run.start({"--json", reportPath, hexPath, cameras[0].sim.slavePath, cameras[1].sim.slavePath});
-        for (Camera &camera : cameras)
-            QVERIFY(camera.sim.waitFor({{"command", "write"}, {"block", 4}, {"result", "ack"}}, 0, 10000) >= 0);
+        run.start({"--json", reportPath, hexPath, cameras[0].slavePath, cameras[1].slavePath});
+        for (Camsim &camera : cameras)
+            QVERIFY(camera.waitFor({{"command", "write"}, {"block", 4}, {"result", "ack"}}, 0, 10000) >= 0);
         QVERIFY(::kill(pid_t(run.process.processId()), SIGINT) == 0);
         run.wait(2000);
         QCOMPARE(run.status, 130);
@@ -306,14 +284,14 @@ private slots:
         // before it.
         Wait::sleep(300);
         for (int i = 0; i < 2; ++i) {
-            Camera &camera = cameras[i];
+            Camsim &camera = cameras[i];
             QJsonObject lastWrite;
-            for (const QJsonObject &record : qAsConst(camera.sim.lines)) {
+            for (const QJsonObject &record : qAsConst(camera.lines)) {
                 if (matches(record, {{"command", "write"}, {"result", "ack"}}))
                     lastWrite = record;
             }
             const quint32 last = lastWrite.value(QStringLiteral("address")).toString().toUInt(nullptr, 16);
-            const QJsonObject record = portRecord(report, i, camera.sim);
+            const QJsonObject record = portRecord(report, i, camera);
             const QString state = record.value(QStringLiteral("state")).toString();
             const auto named = [](quint32 address) {
                 return QStringLiteral("stopped while writing the block at 0x%1 ")
@@ -322,7 +300,7 @@ private slots:
             QVERIFY2(state.startsWith(named(last)) || state.startsWith(named(last + kBlock)), qPrintable(state));
             QVERIFY2(state.endsWith(QLatin1String("the flash is erased and half-written; the camera is in its "
                                                   "bootloader: run again")), qPrintable(state));
-            QVERIFY2(run.out.contains(camera.sim.slavePath + QStringLiteral(": ") + state), qPrintable(run.out));
+            QVERIFY2(run.out.contains(camera.slavePath + QStringLiteral(": ") + state), qPrintable(run.out));
             QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("stopped"));
             const int bytes = record.value(QStringLiteral("bytes")).toInt();
             QVERIFY(bytes >= 4 * kBlock && bytes < image.size());

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <sys/types.h>
 
@@ -80,6 +81,20 @@ public:
                 take(line);
     }
 
+    // Starts camsim with its flash going to `path` (when Go is acknowledged
+    // and at exit), an erase of the whole flash taking 50 ms.
+    bool startFlashing(const QString &path, const QStringList &options)
+    {
+        flashPath = path;
+        return start(QStringList{"--flash-out", path, "--erase-ms", "50"} + options);
+    }
+    // The flash as the camera keeps it once it is switched off.
+    QByteArray flash()
+    {
+        QFile file(flashPath);
+        return signal(SIGTERM) && waitForExit() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
 
     bool waitForExit()
@@ -105,7 +120,7 @@ public:
         return -1;
     }
 
-    int count(const QJsonObject &fields, int from, int to) const
+    int count(const QJsonObject &fields, int from = 0, int to = INT_MAX) const
     {
         int n = 0;
         for (int i = std::max(from, 0); i < std::min(to, int(lines.size())); ++i)
@@ -115,6 +130,7 @@ public:
 
     QProcess process;
     QString recordPath;
+    QString flashPath;
     QString slavePath;
     QList<QJsonObject> lines;
     QList<QByteArray> unreadable;
