@@ -1,7 +1,8 @@
 // The Intel HEX reader and the firmware image: which files are accepted,
 // where their bytes land, and which blocks the bootloader will receive. The
 // table of STM32 parts: a few rows, which erase unit holds an address on page
-// and sector layouts, which units an image needs, and every row adding up.
+// and sector layouts, which units an image needs, and every row adding up
+// (unknown parts and images past the flash: tst_bootloader, tst_upgrade).
 
 #include "isp/hexfile.h"
 #include "isp/hexwriter.h"
@@ -179,8 +180,6 @@ private slots:
         QTEST(part->flashSizeRegister, "fSize");
     }
 
-    void unknownIdIsNotFound() { QVERIFY(!find(0x000) && !find(0x9A8) && !find(0xFFF)); }
-
     void unitAt_data()
     {
         QTest::addColumn<int>("id");
@@ -212,7 +211,6 @@ private slots:
         QTest::addColumn<int>("id");
         QTest::addColumn<Ranges>("ranges"); // [start, end)
         QTest::addColumn<QList<int>>("units");
-        QTest::newRow("F1 image at 0x08008000") << 0x410 << Ranges{{0x08008000, 0x08009234}} << QList<int>{32, 33, 34, 35, 36};
         QTest::newRow("F4 one byte into sector 4") << 0x413 << Ranges{{0x08008000, 0x08010001}} << QList<int>{2, 3, 4};
         QTest::newRow("F4 two separated ranges, later first")
             << 0x413 << Ranges{{0x08060000, 0x08060010}, {0x08000000, 0x08000100}} << QList<int>{0, 7};
@@ -225,14 +223,6 @@ private slots:
         QFETCH(int, id);
         QFETCH(Ranges, ranges);
         QTEST(Stm32Parts::unitsCovering(*find(quint16(id)), ranges), "units");
-    }
-
-    void holds()
-    {
-        const Stm32Parts::Part &f1 = *find(0x410);
-        QVERIFY(Stm32Parts::holds(f1, 0x08000000, 0x08020000));
-        QVERIFY(!Stm32Parts::holds(f1, 0x08000000, 0x08020001));
-        QVERIFY(!Stm32Parts::holds(f1, 0x07FFFFFF, 0x08000010));
     }
 
     // Fails when an edited row no longer adds up.
