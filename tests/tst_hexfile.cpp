@@ -1,15 +1,22 @@
 // The Intel HEX reader and the firmware image: which files are accepted,
-// where their bytes land, and which blocks the bootloader will receive.
+// where their bytes land, and which blocks the bootloader will receive. The
+// table of STM32 parts: a few rows, which erase unit holds an address on page
+// and sector layouts, which units an image needs, and every row adding up
+// (unknown parts and images past the flash: tst_bootloader, tst_upgrade).
 
 #include "isp/hexfile.h"
 #include "isp/hexwriter.h"
+#include "isp/stm32parts.h"
 
 #include <QBuffer>
 #include <QProcess>
+#include <QSet>
 #include <QtTest>
 
 // An address and the byte the written block holds there (0xFF where unset).
 using Spot = QPair<quint32, int>;
+using Ranges = QList<QPair<quint32, quint32>>;
+using Stm32Parts::find;
 
 namespace {
 
@@ -59,16 +66,10 @@ private slots:
              ":020000021200EA\n" + data(0x0010, "\x42") + ":0400000300003800C1\n" + kLinear0800
                  + ":04000005000000CD2A\n" + data(0x1234, "\x55\xAA") + kEnd,
              3, {0x12000, 0x08001200}, {{0x12010, 0x42}, {0x08001233, 0xFF}, {0x08001234, 0x55}, {0x08001235, 0xAA}});
-        good("no address record, gaps: only blocks with data, ascending",
-             data(0x0400, "\x11") + data(0x0000, "\x22") + kEnd, 2, {0x000, 0x400},
-             {{0x000, 0x22}, {0x001, 0xFF}, {0x400, 0x11}, {0x401, 0xFF}});
-        good("a record across a 256-byte boundary", data(0x00F8, k16) + kEnd, 16, {0x000, 0x100},
-             {{0x0F7, 0xFF}, {0x0F8, 0x80}, {0x107, 0xE9}, {0x108, 0xFF}});
-        good("end record in mid-file: later records count", d16 + kEnd + data(0x0010, "\x33") + kEnd, 17, {0},
-             {{0x10, 0x33}});
+        // Gaps, a record across a block boundary, an end record in mid-file
+        // and blank lines with CR LF are seeds of fuzz_hexfile, which checks
+        // every byte of an accepted file.
         good("a blank line longer than any record", QByteArray(3000, ' ') + "\n" + d16 + kEnd, 16, {0}, {{0, 0x80}});
-        good("blank lines, CR LF, no final line end", "\r\n" + d16.chopped(1) + "\r\n\n  \r\n" + kEnd.chopped(1), 16,
-             {0}, {{0, 0x80}});
         // After a full last block the camera's download writes one of 0xFF.
         good("full last block after a gap",
              data(0x0000, "\x01") + data(0x0280, QByteArray(128, 0x5A)) + data(0x0200, k16.repeated(8)) + kEnd, 257,
@@ -140,22 +141,103 @@ private slots:
 
     void fileTooLarge()
     {
-        // Refused unread when its size is known, and once past the bound
-        // when it is not (a pipe, a device).
-        QByteArray text = HexWriter::write(0x08000000, QByteArray(1000, 0x5A));
+        // Refused once past the bound when its size is not known (a pipe, a
+        // device); unread when it is (fuzz_hexfile, whose bound is small).
         HexLimits limits;
         limits.maxFileBytes = 200;
-        QBuffer file(&text);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(HexFile::read(file, limits).error.kind, HexError::Kind::FileTooLarge);
         QProcess stream; // `cat` the text: a sequential device
         stream.start(QStringLiteral("cat"), {});
         QVERIFY(stream.waitForStarted());
-        stream.write(text);
+        stream.write(HexWriter::write(0x08000000, QByteArray(1000, 0x5A)));
         stream.closeWriteChannel();
         QVERIFY(stream.waitForFinished());
         const HexReadResult streamed = HexFile::read(stream, limits);
         QCOMPARE(int(streamed.error.kind), int(HexError::Kind::FileTooLarge));
+    }
+
+    void knownPart_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<quint32>("kb");
+        QTest::addColumn<int>("units");
+        QTest::addColumn<quint32>("fSize"); // 0: none given
+        QTest::newRow("F0") << 0x440 << QString("STM32F030x8/F05xxx") << 64u << 64 << 0x1FFFF7CCu;
+        QTest::newRow("F1") << 0x410 << QString("STM32F10xxx medium-density") << 128u << 128 << 0x1FFFF7E0u;
+        QTest::newRow("F4") << 0x413 << QString("STM32F40xxx/41xxx") << 1024u << 12 << 0x1FFF7A22u;
+        QTest::newRow("L1, F_SIZE not in KB") << 0x436 << QString("STM32L1xxxD") << 384u << 1536 << 0u;
+    }
+
+    void knownPart()
+    {
+        QFETCH(int, id);
+        const Stm32Parts::Part *part = find(quint16(id));
+        QVERIFY(part);
+        QTEST(QString::fromLatin1(part->name), "name");
+        QCOMPARE(part->flashStart, 0x08000000u);
+        QTEST(part->flashBytes / 1024, "kb");
+        QTEST(Stm32Parts::unitCount(*part), "units");
+        QTEST(part->flashSizeRegister, "fSize");
+    }
+
+    void unitAt_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("unit"); // -1: outside the flash
+        QTest::newRow("F1 first byte") << 0x410 << 0x08000000u << 0;
+        QTest::newRow("F1 last byte") << 0x410 << 0x0801FFFFu << 127;
+        QTest::newRow("F1 first byte past the end") << 0x410 << 0x08020000u << -1;
+        QTest::newRow("F4 last byte of sector 3") << 0x413 << 0x0800FFFFu << 3;
+        QTest::newRow("F4 first byte of sector 4 (64 KB)") << 0x413 << 0x08010000u << 4;
+        QTest::newRow("0x419 first byte of bank 2") << 0x419 << 0x08100000u << 12;
+        QTest::newRow("0x419 bank 2's 64 KB sector") << 0x419 << 0x0811FFFFu << 16;
+    }
+
+    // unit() must also give back the unit that holds the address.
+    void unitAt()
+    {
+        QFETCH(int, id);
+        QFETCH(quint32, address);
+        QFETCH(int, unit);
+        const Stm32Parts::Part &part = *find(quint16(id));
+        QCOMPARE(Stm32Parts::unitAt(part, address).value_or(-1), unit);
+        const std::optional<Stm32Parts::Unit> where = Stm32Parts::unit(part, unit);
+        QCOMPARE(where && where->start <= address && address - where->start < where->bytes, unit >= 0);
+    }
+
+    void unitsCovering_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<Ranges>("ranges"); // [start, end)
+        QTest::addColumn<QList<int>>("units");
+        QTest::newRow("F4 one byte into sector 4") << 0x413 << Ranges{{0x08008000, 0x08010001}} << QList<int>{2, 3, 4};
+        QTest::newRow("F4 two separated ranges, later first")
+            << 0x413 << Ranges{{0x08060000, 0x08060010}, {0x08000000, 0x08000100}} << QList<int>{0, 7};
+        QTest::newRow("F1 bytes outside the flash left out")
+            << 0x410 << Ranges{{0x07FFFF00, 0x08000100}, {0x0801FC00, 0x08020400}} << QList<int>{0, 127};
+    }
+
+    void unitsCovering()
+    {
+        QFETCH(int, id);
+        QFETCH(Ranges, ranges);
+        QTEST(Stm32Parts::unitsCovering(*find(quint16(id)), ranges), "units");
+    }
+
+    // Fails when an edited row no longer adds up.
+    void everyRowIsConsistent()
+    {
+        QSet<quint16> ids;
+        for (const Stm32Parts::Part &part : Stm32Parts::all()) {
+            const QByteArray row = "0x" + QByteArray::number(part.productId, 16);
+            QVERIFY2(!ids.contains(part.productId), QByteArray(row + " appears twice").constData());
+            ids.insert(part.productId);
+            quint64 sum = 0;
+            for (const Stm32Parts::EraseRun &run : part.layout)
+                sum += quint64(run.count) * run.bytes;
+            QVERIFY2(sum == part.flashBytes, QByteArray(row + ": the units do not add up to the flash size").constData());
+        }
     }
 };
 

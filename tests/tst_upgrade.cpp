@@ -3,6 +3,7 @@
 
 #include "boxanswerer.h"
 #include "camsimprocess.h"
+#include "isp/hexfile.h"
 #include "isp/hexwriter.h"
 #include "link/portlist.h"
 #include "wait.h"
@@ -10,6 +11,8 @@
 #include "testenv.h"
 
 #include <QAction>
+#include <QBuffer>
+#include <QJsonArray>
 #include <QComboBox>
 #include <QDialog>
 #include <QTimer>
@@ -28,12 +31,6 @@ namespace {
 constexpr int kBlock = 256;
 const QByteArray kGoodFile = HexWriter::write(0x08000000, TestEnv::firmware(1000)); // four blocks
 
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-}
-
 // The window and a camera on camsim, its port typed into the port box, and
 // ./old.hex as the stored choice.
 struct Bench
@@ -42,15 +39,14 @@ struct Bench
     BoxAnswerer boxes;
     Camsim camera;
     std::unique_ptr<MyWidget> window;
-    const QString flashPath = QDir::current().absoluteFilePath(QStringLiteral("flash.bin"));
     const QString hexPath = QDir::current().absoluteFilePath(QStringLiteral("fw.hex"));
     const QString oldPath = QDir::current().absoluteFilePath(QStringLiteral("old.hex"));
 
     bool start(const QStringList &options)
     {
-        writeFile(oldPath, kGoodFile);
         TestEnv::writeSettings({{"section10/FileAdd", oldPath}});
-        if (!camera.start(QStringList{"--flash-out", flashPath, "--erase-ms", "50"} + options))
+        if (!TestEnv::writeFile(oldPath, kGoodFile)
+            || !camera.startFlashing(QDir::current().absoluteFilePath(QStringLiteral("flash.bin")), options))
             return false;
         window = std::make_unique<MyWidget>();
         typePort(camera.slavePath);
@@ -58,7 +54,7 @@ struct Bench
     }
     void choose(const QByteArray &text)
     {
-        writeFile(hexPath, text);
+        QVERIFY(TestEnv::writeFile(hexPath, text));
         boxes.pickFile(hexPath);
         click("pushButtonChooseHex");
     }
@@ -72,7 +68,22 @@ struct Bench
     bool open() { click("pushButtonOpen"); return MyWidgetTestAccess::serialOpen(*window); }
     void typePort(const QString &path) { control<QComboBox>(window.get(), "comboBoxCom")->lineEdit()->setText(path); }
     QString lastLine() const { return TestEnv::paneLines(window.get()).join('\n').section('\n', -1); }
-    int framesReceived() const { return camera.count({{"dir", "rx"}}, 0, int(camera.lines.size())); }
+    int framesReceived() const { return camera.count({{"dir", "rx"}}); }
+    // The flash, once camsim is switched off, holds every block of the file;
+    // erased whole, 0xFF everywhere else; else the resident bootloader in
+    // front of it is kept.
+    bool flashHolds(QByteArray file, bool pages = false)
+    {
+        const QByteArray image = camera.flash();
+        QBuffer text(&file);
+        if (image.isEmpty() || !text.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray expected = pages ? image : QByteArray(image.size(), char(0xFF));
+        for (const FirmwareImage::Block &block : HexFile::read(text).image->blocks())
+            expected.replace(int(block.address - 0x08000000), kBlock, block.bytes);
+        expected.truncate(image.size()); // no block of 0xFF past a full flash
+        return image == expected && (!pages || image.left(0x8000).contains("camsim resident bootloader"));
+    }
 };
 
 } // namespace
@@ -87,21 +98,24 @@ private slots:
 
     void upgradeEnds_data()
     {
-        QTest::addColumn<QString>("before");      // what the user does first
+        QTest::addColumn<QString>("before");      // what the user does first: the menu's choices (pages, verify,
+                                                  // 115200), a failed run (retry), the file field or the port
         QTest::addColumn<QStringList>("options"); // camsim's
         QTest::addColumn<QByteArray>("file");     // ./fw.hex at the upgrade, chosen while good; empty: gone
         QTest::addColumn<int>("blocks");          // written on success; 0: a fault on the line; -1: nothing on
-                                                  // it; -2: nothing for the bootloader
-        QTest::addColumn<QString>("trace");       // the pane's last line
+                                                  // it; -2: nothing for the bootloader; -3: refused before any erase
+        QTest::addColumn<QString>("trace");       // the pane's last line; on success, any of its lines
         QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("detail");      // the box's informative text; null: the trace line.
+        QTest::addColumn<QString>("detail");      // the box's informative text; null: the last line.
                                                   // %1: ./fw.hex, %2: the port typed
         QTest::addColumn<QString>("barText");     // what the bar says after the run
+        QTest::addColumn<QJsonObject>("record");  // camsim's, that must be there
         const auto row = [](const char *name, const char *before, const QStringList &options, const QByteArray &file,
                             int blocks, const char *trace, const char *box, const char *bar,
-                            const char *detail = nullptr) {
+                            const char *detail = nullptr, const QJsonObject &record = {}) {
             QTest::newRow(name) << before << options << file << blocks << trace << QString(box)
-                                << (detail ? QString::fromUtf8(detail) : QString()) << QString::fromUtf8(bar);
+                                << (detail ? QString::fromUtf8(detail) : QString()) << QString::fromUtf8(bar)
+                                << record;
         };
         QFile demo(QStringLiteral(QUILLON_DEMO_FIRMWARE));
         QVERIFY(demo.open(QIODevice::ReadOnly));
@@ -110,11 +124,12 @@ private slots:
         badChecksum[digit] = badChecksum.at(digit) == '0' ? '1' : '0';
         const char *const fileError = "Error: Hex File Error,Please restart.";
         const char *const portError = "Tip: Serial Port Error,Please restart.";
+        const char *const downloadError = "Error: Download Error,Please restart.";
+        const auto at = [](quint32 address, int bytes) { return HexWriter::write(address, TestEnv::firmware(bytes)); };
 
         // 24 KiB: 96 full blocks and the block of 0xFF; the bar counts the
         // file found at the upgrade, not the one chosen.
         row("shipped demo firmware", "", {}, demo.readAll(), 97, "Go 0x08000000", "", "Done");
-        // A NACK, silence and a lost line each end a middle block the same way.
         row("no bootloader", "", {"--no-bootloader"}, kGoodFile, 0, "no answer to the sync byte 0x7F",
             "Error: Serial port error or machine failure,Please restart.", "Failed: sync");
         row("erase refused", "", {"--fail-erase"}, kGoodFile, 0, "NACK to the global erase",
@@ -122,9 +137,6 @@ private slots:
         row("final block refused", "", {"--nack-block", "4"}, kGoodFile, 0,
             "NACK to the data of the block at 0x08000300", "Error: Download Error1,Please restart.",
             "Failed: block at 0x08000300");
-        row("silent after block 1", "", {"--silent-after-block", "1"}, kGoodFile, 0,
-            "no answer to the Write Memory command of the block at 0x08000100",
-            "Error: Download Error2,Please restart.", "Failed: block at 0x08000100");
         row("line closed after block 2", "", {"--close-after-block", "2"}, kGoodFile, 0,
             "no answer to the Write Memory command of the block at 0x08000200",
             "Error: Download Error2,Please restart.", "Failed: block at 0x08000200");
@@ -132,7 +144,7 @@ private slots:
         // left is a lost line.
         row("Go unanswered", "", {"--silent-after-block", "4"}, kGoodFile, 0,
             "no answer to the Go command to 0x08000000: the new program is written, but the camera did not confirm "
-            "that it started it", "Error: Download Error,Please restart.", "Failed: Go");
+            "that it started it", downloadError, "Failed: Go");
         row("line closed before Go", "", {"--close-after-block", "4"}, kGoodFile, 0,
             "no answer to the Go command to 0x08000000", portError, "Failed: Go");
         // Any fault the HEX reader finds takes one path here (tst_hexfile has them all).
@@ -142,12 +154,9 @@ private slots:
             "错误: 文件错误,请重试.", "失败: 文件第 2 行", "%1: line 2: bad checksum");
         row("missing file", "", {}, QByteArray(), -1, "File Open Fail,Please restart.", "",
             "Failed: cannot read the file");
-        // The field names the file: typed, it is used (and checked); emptied,
-        // there is nothing to upgrade with.
-        row("typed path", "typed", {}, HexWriter::write(0x08000000, TestEnv::firmware(8 * kBlock)), 9,
-            "Go 0x08000000", "", "Done");
-        row("typed path of a damaged file", "typed", {}, badChecksum, -1, "Hex File Error: line 2: bad checksum",
-            fileError, "Failed: file line 2", "%1: line 2: bad checksum");
+        // The field names the file: typed, it is used; emptied, there is
+        // nothing to upgrade with.
+        row("typed path", "typed", {}, at(0x08000000, 8 * kBlock), 9, "Go 0x08000000", "", "Done");
         row("emptied field", "emptied", {}, kGoodFile, -1, "Load Byte:1000bytes", "", "0%");
         row("port that cannot open", "missing port", {}, kGoodFile, -1, "Load Byte:1000bytes", portError,
             "Failed: port", "There is no device %2: No such file or directory.");
@@ -158,6 +167,35 @@ private slots:
         // every byte: nothing goes to the bootloader.
         row("adapter refuses 8E1", "strict adapter", {}, kGoodFile, -2,
             "the adapter did not take 57600 baud, even parity:", portError, "Failed: port settings");
+
+        // A failed run leaves the camera in its synchronised bootloader: the
+        // next run finds it so, without a power cycle.
+        row("retry after a refused block", "retry", {"--nack-block", "2"}, kGoodFile, 4,
+            "Bootloader already synchronised (left so by an earlier run)", "", "Done");
+        row("F4: Extended Erase", "", {"--pid", "0x413"}, kGoodFile, 4,
+            "STM32F40xxx/41xxx, 1024 KiB flash, bootloader 3.1", "", "Done", nullptr,
+            {{"command", "ext-erase"}, {"pages", "all"}});
+        // The part's own flash size, read from the part; no block past it.
+        row("an image that fills the flash", "", {"--flash-kib", "16"}, at(0x08000000, 16 * 1024), 64,
+            "STM32F10xxx medium-density, 16 KiB flash, bootloader 2.2", "", "Done", nullptr,
+            {{"register", "flash-size"}});
+        // Nothing is erased that cannot be written.
+        row("refused: option bytes", "", {}, at(0x1FFFF800, 16), -3,
+            "the image has data at 0x1FFFF80F, past the end of the 128 KiB flash (its last address is 0x0801FFFF)",
+            downloadError, "Failed: image does not fit");
+        row("refused: an application above a resident bootloader, whole flash", "", {"--resident-kib", "32"},
+            at(0x08008000, 1000), -3,
+            "the image has no data at 0x08000000 to 0x08000007, the stack pointer and reset vector Go starts from: "
+            "erasing the whole flash would leave the camera without a program (an application linked above a "
+            "resident bootloader needs the page erase)", downloadError, "Failed: image does not fit");
+        row("resident bootloader kept: page erase", "pages", {"--resident-kib", "32"}, at(0x08008000, 1000), 4,
+            "Erased 1 page, 0x08008000 to 0x080083FF", "", "Done", nullptr, {{"command", "erase"}, {"pages", QJsonArray{32}}});
+        row("read back", "verify", {}, kGoodFile, 4, "Verify Success", "", "Done", nullptr,
+            {{"command", "read"}, {"address", "0x08000300"}, {"result", "ack"}});
+        row("read back refused: read-out protection", "verify", {"--read-protected"}, kGoodFile, 0,
+            "the bootloader refuses Read Memory: the chip's read-out protection is on, so the flash cannot be read back",
+            downloadError, "Failed: read-back");
+        row("115200 baud", "115200", {"--wire-time"}, kGoodFile, 4, "Go 0x08000000", "", "Done");
     }
 
     void upgradeEnds()
@@ -170,12 +208,16 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, detail);
         QFETCH(QString, barText);
+        QFETCH(QJsonObject, record);
         Bench bench;
         QVERIFY(bench.start(options));
         MyWidget *w = bench.window.get();
         const auto *bar = control<QProgressBar>(w, "progressBar");
         if (before == QLatin1String("Chinese"))
             w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
+        for (const auto &[choice, action] : {std::pair{"pages", "erasePagesAction"}, std::pair{"verify", "verifyAction"},
+                                             std::pair{"115200", "fastBaudAction"}})
+            w->findChild<QAction *>(QLatin1String(action))->setChecked(before == QLatin1String(choice));
 
         // Choosing ./fw.hex in the dialog that starts at the stored choice:
         // the path is stored and shown, the file counted and loaded. A
@@ -202,7 +244,7 @@ private slots:
         if (file.isEmpty())
             QVERIFY(QFile::remove(used));
         else
-            writeFile(used, file);
+            QVERIFY(TestEnv::writeFile(used, file));
         path->selectAll();
         if (before == QLatin1String("typed"))
             QTest::keyClicks(path, typedPath);
@@ -217,20 +259,29 @@ private slots:
         // it refuses 8E1.
         if (before == QLatin1String("strict adapter"))
             MyWidgetTestAccess::serialLine(*w).setPseudoTerminalExempt(false);
+        if (before == QLatin1String("retry")) {
+            QVERIFY(bench.upgrade());
+            QCOMPARE(bench.boxes.seen().size(), 1);
+        }
 
+        const int from = int(bench.camera.lines.size());
+        const int boxesBefore = int(bench.boxes.seen().size());
         QVERIFY(bench.upgrade());
-        QCOMPARE(bench.boxes.seen(), box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(bench.boxes.seen().mid(boxesBefore), box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(bar->text(), barText);
         // A line ending in ':' goes on with the operating system's words.
-        if (trace.endsWith(QLatin1Char(':')))
+        const QStringList pane = TestEnv::paneLines(w);
+        if (barText == QLatin1String("Done"))
+            QVERIFY2(pane.contains(trace) && pane.last() == "Go 0x08000000", qPrintable(pane.join('\n')));
+        else if (trace.endsWith(QLatin1Char(':')))
             QVERIFY2(bench.lastLine().startsWith(trace), qPrintable(bench.lastLine()));
         else
             QCOMPARE(bench.lastLine(), trace);
         // The box's own text stays short; below it, what exactly failed.
         if (!box.isEmpty())
-            QCOMPARE(bench.boxes.details(),
+            QCOMPARE(bench.boxes.details().mid(boxesBefore),
                      QStringList{detail.isNull() ? bench.lastLine()
                                                  : QString(detail).replace("%1", used).replace("%2", missingPort)});
-        QCOMPARE(bar->text(), barText);
         // The port is closed and the window is back where a user can try again.
         const bool leftOpen = before == QLatin1String("open port");
         QCOMPARE(MyWidgetTestAccess::serialOpen(*w), leftOpen);
@@ -238,41 +289,46 @@ private slots:
         for (const char *name : {"pushButton_2", "comboBoxCom"}) // ready again
             QVERIFY2(leftOpen || control<QWidget>(w, name)->isEnabled(), name);
         QVERIFY(leftOpen || upgrade->isEnabled() == (before != QLatin1String("emptied")));
-        if (blocks < 0) {
+        if (!record.isEmpty())
+            QVERIFY(bench.camera.waitFor(record, from) >= 0);
+        if (blocks == -3) { // the camera keeps its program
+            for (const char *command : {"erase", "ext-erase", "write", "go"})
+                QCOMPARE(bench.camera.count({{"command", command}}, from), 0);
+        }
+        if (blocks == -1 || blocks == -2) {
             Wait::sleep(100);
-            QCOMPARE(bench.camera.count({{"protocol", "bootloader"}}, 0, int(bench.camera.lines.size())), 0);
+            QCOMPARE(bench.camera.count({{"protocol", "bootloader"}}), 0);
             QCOMPARE(bench.framesReceived(), blocks == -1 ? 0 : 1); // -2: Enter IAP only
         }
         if (blocks <= 0)
             return;
-        QVERIFY(bar->value() == blocks * kBlock && bar->maximum() == blocks * kBlock);
-        // The bootloader was met at 57600 baud; the program started, and
+        // A read-back counts every block again.
+        const int counted = blocks * kBlock * (before == QLatin1String("verify") ? 2 : 1);
+        QVERIFY(bar->value() == counted && bar->maximum() == counted);
+        // The bootloader was met at the chosen rate; the program started, and
         // heard Exit IAP before the port closed.
-        QVERIFY(bench.camera.find({{"command", "sync"}, {"baud", 57600}}) >= 0);
-        const int go = bench.camera.waitFor({{"event", "go"}});
+        QVERIFY(bench.camera.find({{"command", "sync"}, {"baud", before == "115200" ? 115200 : 57600}}) >= 0);
+        const int go = bench.camera.waitFor({{"event", "go"}, {"vector", "programmed"}}, from);
         QVERIFY(go >= 0 && bench.camera.waitFor({{"hex", "8902076357ff"}}, go) > go);
-        // The file (written by HexWriter too) is the flash up to the trailing
-        // block of 0xFF; from there on the flash is erased.
-        QFile flash(bench.flashPath);
-        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit() && flash.open(QIODevice::ReadOnly));
-        const QByteArray image = flash.readAll();
-        const int data = (blocks - 1) * kBlock;
-        QCOMPARE(HexWriter::write(0x08000000, image.left(data)), file);
-        QCOMPARE(image.mid(data), QByteArray(image.size() - data, char(0xFF)));
+        QVERIFY(bench.flashHolds(file, before == QLatin1String("pages")));
     }
 
-    void closingDuringARun_data()
+    void duringARun_data()
     {
-        QTest::addColumn<bool>("yes"); // the answer to the question
+        QTest::addColumn<bool>("yes"); // the answer to the close question
         QTest::addColumn<bool>("chinese");
-        QTest::newRow("no: the run goes on") << false << false;
-        QTest::newRow("yes, in Chinese: the run stops") << true << true;
+        QTest::newRow("the window's controls, a dialog, a close answered no") << false << false;
+        QTest::newRow("a close answered yes, in Chinese") << true << true;
     }
 
-    void closingDuringARun()
+    // While a run holds the line, nothing in the window disturbs it: the file
+    // chooser and the language switch are off (and the switch's rebuilt
+    // line-setting boxes would be refused), a camera button stays off the
+    // bootloader's line, and a modal dialog opened meanwhile does not stop
+    // the bytes. Closing mid-run would leave the camera half written: the
+    // window asks; outside a run it asks nothing.
+    void duringARun()
     {
-        // Closing mid-run leaves the camera half written: the window asks.
-        // Outside a run it asks nothing.
         QFETCH(bool, yes);
         QFETCH(bool, chinese);
         Bench bench;
@@ -281,19 +337,37 @@ private slots:
         bench.choose(file);
         MyWidget *w = bench.window.get();
         auto *bar = control<QProgressBar>(w, "progressBar");
+        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
+        auto *language = w->findChild<QAction *>(QStringLiteral("languageAction"));
         w->show();
         if (chinese)
-            w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
+            language->trigger();
         bench.boxes.answerWith(yes ? QMessageBox::Yes : QMessageBox::No);
-        int framesAtClose = -1;
+        int framesAtClose = -1, framesBefore = -1, framesAfter = -1;
+        bool upgradeOffThroughout = true;
         QObject::connect(bar, &QProgressBar::valueChanged, w, [&](int value) {
-            // A camera button pressed meanwhile must not reach the bootloader.
-            if (value == kBlock)
-                bench.click("pushButtonLeft");
-            if (value >= 2 * kBlock && framesAtClose < 0) {
+            upgradeOffThroughout = upgradeOffThroughout && !upgrade->isEnabled() && !language->isEnabled();
+            if (value >= 4 * kBlock && framesAtClose < 0) {
                 framesAtClose = bench.framesReceived();
                 w->close();
             }
+            if (value != kBlock || yes)
+                return;
+            // What the user does next comes from the event loop, as a click
+            // would.
+            QTimer::singleShot(0, w, [&] {
+                bench.boxes.pickFile(bench.oldPath);
+                bench.click("pushButtonChooseHex");
+                language->trigger();
+                QMetaObject::invokeMethod(w, "on_choiceLanguage", Qt::DirectConnection);
+                bench.click("pushButtonLeft");
+                // The dialog sits on top of everything for half a second.
+                QDialog dialog(w);
+                QTimer::singleShot(500, &dialog, &QDialog::accept);
+                QTimer::singleShot(50, &dialog, [&] { framesBefore = bench.framesReceived(); });
+                QTimer::singleShot(450, &dialog, [&] { framesAfter = bench.framesReceived(); });
+                dialog.exec();
+            });
         });
 
         const QString question = chinese ? QStringLiteral("提示: 你确定要关闭吗?")
@@ -314,13 +388,19 @@ private slots:
             return;
         }
         QVERIFY(bench.upgrade());
-        QVERIFY(w->isVisible() && framesAtClose > 0);
+        QVERIFY(w->isVisible() && framesAtClose > 0 && upgradeOffThroughout && upgrade->isEnabled());
         QCOMPARE(bench.boxes.seen(), QStringList{question});
         QVERIFY(bar->text() == "Done" && bar->value() == bar->maximum());
-        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
-        QFile flash(bench.flashPath);
-        QVERIFY(flash.open(QIODevice::ReadOnly));
-        QCOMPARE(HexWriter::write(0x08000000, flash.read(16 * kBlock)), file);
+        QCOMPARE(control<QLineEdit>(w, "lineEditPath")->text(), bench.hexPath);
+        // At 57600 baud a block (one Write Memory on camsim's record) takes
+        // about 50 ms on the wire: some 8 in 400 ms.
+        QVERIFY2(framesAfter - framesBefore >= 5, qPrintable(QStringLiteral("%1 -> %2").arg(framesBefore).arg(framesAfter)));
+        // The line stayed at the bootloader's settings from the sync to Go.
+        const int sync = bench.camera.find({{"command", "sync"}, {"baud", 57600}});
+        const int go = bench.camera.waitFor({{"event", "go"}});
+        QVERIFY(sync >= 0 && go > sync);
+        QCOMPARE(bench.camera.count({{"event", "line"}}, sync, go), 0);
+        QVERIFY(bench.flashHolds(file));
         // The next run starts from an empty bar counting in percent (the
         // camera is gone: it ends at once). Closing then asks nothing.
         QString atStart;
@@ -333,139 +413,6 @@ private slots:
         QCOMPARE(bar->text(), QStringLiteral("Failed: port"));
         QVERIFY(w->close());
         QCOMPARE(bench.boxes.seen(), (QStringList{question, "Tip: Serial Port Error,Please restart."}));
-    }
-
-    void upgradeAgainstBootloaders_data()
-    {
-        QTest::addColumn<QStringList>("options");  // camsim's
-        QTest::addColumn<QString>("choices");      // the menu's: pages, verify, 115200
-        QTest::addColumn<quint32>("address");      // where the image starts
-        QTest::addColumn<int>("bytes");
-        QTest::addColumn<bool>("retry");           // after a first run that failed
-        QTest::addColumn<QString>("box");          // of the (last) run
-        QTest::addColumn<QString>("trace");        // a line of the pane
-        QTest::addColumn<QJsonObject>("record");   // camsim's, that must be there ({}: none)
-        const auto row = [](const char *name, const QStringList &options, const char *choices, quint32 address,
-                            int bytes, bool retry, const char *box, const char *trace, const QJsonObject &record) {
-            QTest::newRow(name) << options << QString(choices) << address << bytes << retry << QString(box)
-                                << QString(trace) << record;
-        };
-        const char *const synchronised = "Bootloader already synchronised (left so by an earlier run)";
-        const QJsonObject go{{"event", "go"}, {"vector", "programmed"}};
-        // A failed run leaves the camera in its synchronised bootloader: the
-        // next run finds it so, without a power cycle.
-        row("retry after a refused block", {"--nack-block", "2"}, "", 0x08000000, 1000, true, "", synchronised, go);
-        row("started synchronised", {"--start-synced"}, "", 0x08000000, 1000, false, "", synchronised, go);
-        row("F4: Extended Erase", {"--pid", "0x413"}, "", 0x08000000, 1000, false, "",
-            "STM32F40xxx/41xxx, 1024 KiB flash, bootloader 3.1", {{"command", "ext-erase"}, {"pages", "all"}});
-        row("the part's own flash size", {"--flash-kib", "64"}, "", 0x08000000, 1000, false, "",
-            "STM32F10xxx medium-density, 64 KiB flash, bootloader 2.2", {{"register", "flash-size"}});
-        row("an image that fills the flash", {"--flash-kib", "16"}, "", 0x08000000, 16 * 1024, false, "",
-            "Go 0x08000000", go);
-        // Nothing is erased that cannot be written.
-        row("refused: option bytes", {}, "", 0x1FFFF800, 16, false, "Error: Download Error,Please restart.",
-            "the image has data at 0x1FFFF80F, past the end of the 128 KiB flash (its last address is 0x0801FFFF)", {});
-        row("refused: an application above a resident bootloader, whole flash", {"--resident-kib", "32"}, "",
-            0x08008000, 1000, false, "Error: Download Error,Please restart.",
-            "the image has no data at 0x08000000 to 0x08000007, the stack pointer and reset vector Go starts from: "
-            "erasing the whole flash would leave the camera without a program (an application linked above a "
-            "resident bootloader needs the page erase)", {});
-        row("resident bootloader kept: page erase", {"--resident-kib", "32"}, "pages", 0x08008000, 1000, false, "",
-            "Erased 1 page, 0x08008000 to 0x080083FF", go);
-        row("read back", {}, "verify", 0x08000000, 1000, false, "", "Verify Success", go);
-        row("read back refused: read-out protection", {"--read-protected"}, "verify", 0x08000000, 1000, false,
-            "Error: Download Error,Please restart.",
-            "the bootloader refuses Read Memory: the chip's read-out protection is on, so the flash cannot be read back",
-            {});
-        row("115200 baud", {"--wire-time"}, "115200", 0x08000000, 1000, false, "", "Go 0x08000000",
-            {{"command", "sync"}, {"baud", 115200}});
-    }
-
-    void upgradeAgainstBootloaders()
-    {
-        QFETCH(QStringList, options);
-        QFETCH(QString, choices);
-        QFETCH(quint32, address);
-        QFETCH(int, bytes);
-        QFETCH(bool, retry);
-        QFETCH(QString, box);
-        QFETCH(QString, trace);
-        QFETCH(QJsonObject, record);
-        Bench bench;
-        QVERIFY(bench.start(options));
-        MyWidget *w = bench.window.get();
-        for (const auto &[choice, action] : {std::pair{"pages", "erasePagesAction"}, std::pair{"verify", "verifyAction"},
-                                             std::pair{"115200", "fastBaudAction"}})
-            w->findChild<QAction *>(QLatin1String(action))->setChecked(choices.contains(QLatin1String(choice)));
-        bench.choose(HexWriter::write(address, TestEnv::firmware(bytes)));
-        if (retry) {
-            QVERIFY(bench.upgrade());
-            QCOMPARE(bench.boxes.seen().size(), 1);
-        }
-        const int from = int(bench.camera.lines.size());
-        const int boxesBefore = int(bench.boxes.seen().size());
-        QVERIFY(bench.upgrade());
-        QCOMPARE(bench.boxes.seen().mid(boxesBefore), box.isEmpty() ? QStringList() : QStringList{box});
-        QVERIFY2(TestEnv::paneLines(w).contains(trace), qPrintable(bench.lastLine()));
-        if (!record.isEmpty())
-            QVERIFY(bench.camera.waitFor(record, from) >= 0);
-        // Refused before the erase: the camera keeps its program.
-        if (trace.startsWith(QLatin1String("the image has"))) {
-            for (const char *command : {"erase", "ext-erase", "write", "go"})
-                QCOMPARE(bench.camera.count({{"command", command}}, from, INT_MAX), 0);
-        }
-    }
-
-    void theRunHoldsTheLine()
-    {
-        // While a run holds the line, nothing in the window disturbs it: the
-        // file chooser and the language switch are off (and the switch's
-        // rebuilt line-setting boxes would be refused), and a modal dialog
-        // opened meanwhile does not stop the bytes.
-        Bench bench;
-        QVERIFY(bench.start({"--wire-time"}));
-        const QByteArray file = HexWriter::write(0x08000000, TestEnv::firmware(12 * kBlock));
-        bench.choose(file);
-        MyWidget *w = bench.window.get();
-        w->show();
-        auto *upgrade = control<QPushButton>(w, "pushButtonUpdata");
-        int framesBefore = -1, framesAfter = -1;
-        bool upgradeOffThroughout = true;
-        QObject::connect(control<QProgressBar>(w, "progressBar"), &QProgressBar::valueChanged, w, [&](int value) {
-            upgradeOffThroughout = upgradeOffThroughout && !upgrade->isEnabled();
-            if (value != kBlock)
-                return;
-            // What the user does next comes from the event loop, as a click
-            // would.
-            QTimer::singleShot(0, w, [&] {
-                bench.boxes.pickFile(bench.oldPath);
-                bench.click("pushButtonChooseHex");
-                w->findChild<QAction *>(QStringLiteral("languageAction"))->trigger();
-                QMetaObject::invokeMethod(w, "on_choiceLanguage", Qt::DirectConnection);
-                // The dialog sits on top of everything for half a second.
-                QDialog dialog(w);
-                QTimer::singleShot(500, &dialog, &QDialog::accept);
-                QTimer::singleShot(50, &dialog, [&] { framesBefore = bench.framesReceived(); });
-                QTimer::singleShot(450, &dialog, [&] { framesAfter = bench.framesReceived(); });
-                dialog.exec();
-            });
-        });
-        QVERIFY(bench.upgrade());
-        QVERIFY(upgradeOffThroughout && upgrade->isEnabled());
-        // At 57600 baud a block (one Write Memory on camsim's record) takes
-        // about 50 ms on the wire: some 8 in 400 ms.
-        QVERIFY2(framesAfter - framesBefore >= 5, qPrintable(QStringLiteral("%1 -> %2").arg(framesBefore).arg(framesAfter)));
-        QCOMPARE(bench.boxes.seen(), QStringList());
-        QCOMPARE(control<QLineEdit>(w, "lineEditPath")->text(), bench.hexPath);
-        // The line stayed at the bootloader's settings from the sync to Go.
-        const int sync = bench.camera.find({{"command", "sync"}, {"baud", 57600}});
-        const int go = bench.camera.waitFor({{"event", "go"}});
-        QVERIFY(sync >= 0 && go > sync);
-        QCOMPARE(bench.camera.count({{"event", "line"}}, sync, go), 0);
-        QVERIFY(bench.camera.signal(SIGTERM) && bench.camera.waitForExit());
-        QFile flash(bench.flashPath);
-        QVERIFY(flash.open(QIODevice::ReadOnly));
-        QCOMPARE(HexWriter::write(0x08000000, flash.read(12 * kBlock)), file);
     }
 
     void singleSteps()

@@ -5,6 +5,7 @@
 
 #include "service/serviceframes.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <cstdint>
@@ -24,35 +25,15 @@ void check(bool condition)
         abort();
 }
 
-int hexValue(QChar c)
-{
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 // The byte a part of plain digits gives, or -1 when it is not that simple;
 // 0 when the part holds no hexadecimal digit at all.
 int expectedByte(const QString &part)
 {
-    bool anyDigit = false;
-    bool allDigits = true;
-    for (const QChar c : part) {
-        const bool digit = hexValue(c) >= 0;
-        anyDigit = anyDigit || digit;
-        allDigits = allDigits && digit;
-    }
-    if (!anyDigit)
+    static const QRegularExpression anyDigit(QStringLiteral("[0-9A-Fa-f]"));
+    static const QRegularExpression plain(QStringLiteral("^[0-9A-Fa-f]{1,%1}\\z").arg(kMaxCheckedDigits));
+    if (!part.contains(anyDigit))
         return 0;
-    if (!allDigits || part.size() > kMaxCheckedDigits)
-        return -1;
-    const int low = hexValue(part.back());
-    return part.size() == 1 ? low : hexValue(part.at(part.size() - 2)) * 16 + low;
+    return plain.match(part).hasMatch() ? part.right(2).toInt(nullptr, 16) : -1;
 }
 
 void checkLine(const QString &text)

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <sys/types.h>
 
@@ -22,7 +23,13 @@ constexpr int kStartTimeoutMs = 5000;
 constexpr int kReplyTimeoutMs = 3000;
 
 // True when the JSON line carries every one of `fields` with that value.
-bool matches(const QJsonObject &line, const QJsonObject &fields);
+inline bool matches(const QJsonObject &line, const QJsonObject &fields)
+{
+    for (auto it = fields.constBegin(); it != fields.constEnd(); ++it)
+        if (line.value(it.key()) != it.value())
+            return false;
+    return true;
+}
 
 // One running camsim (the camera simulator) and what it has printed so far.
 class Camsim
@@ -69,15 +76,23 @@ public:
             return;
         slavePath.clear();
         lines.clear();
-        const QList<QByteArray> all = file.readAll().split('\n');
-        for (const QByteArray &line : all) {
-            if (line.isEmpty())
-                continue;
-            if (slavePath.isEmpty())
-                slavePath = QString::fromLocal8Bit(line);
-            else if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
-                lines.append(document.object());
-        }
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                take(line);
+    }
+
+    // Starts camsim with its flash going to `path` (when Go is acknowledged
+    // and at exit), an erase of the whole flash taking 50 ms.
+    bool startFlashing(const QString &path, const QStringList &options)
+    {
+        flashPath = path;
+        return start(QStringList{"--flash-out", path, "--erase-ms", "50"} + options);
+    }
+    // The flash as the camera keeps it once it is switched off.
+    QByteArray flash()
+    {
+        QFile file(flashPath);
+        return signal(SIGTERM) && waitForExit() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     bool signal(int number) { return ::kill(pid_t(process.processId()), number) == 0; }
@@ -105,7 +120,7 @@ public:
         return -1;
     }
 
-    int count(const QJsonObject &fields, int from, int to) const
+    int count(const QJsonObject &fields, int from = 0, int to = INT_MAX) const
     {
         int n = 0;
         for (int i = std::max(from, 0); i < std::min(to, int(lines.size())); ++i)
@@ -115,6 +130,7 @@ public:
 
     QProcess process;
     QString recordPath;
+    QString flashPath;
     QString slavePath;
     QList<QJsonObject> lines;
     QList<QByteArray> unreadable;
@@ -122,16 +138,17 @@ public:
 private:
     void consume()
     {
-        while (process.canReadLine()) {
-            const QByteArray line = process.readLine().chopped(1);
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            if (slavePath.isEmpty()) // the first line names the slave
-                slavePath = QString::fromLocal8Bit(line);
-            else if (document.isObject())
-                lines.append(document.object());
-            else
-                unreadable.append(line);
-        }
+        while (process.canReadLine())
+            take(process.readLine().chopped(1));
+    }
+    void take(const QByteArray &line)
+    {
+        if (slavePath.isEmpty()) // the first line names the slave
+            slavePath = QString::fromLocal8Bit(line);
+        else if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
+            lines.append(document.object());
+        else
+            unreadable.append(line);
     }
 };
 

@@ -10,8 +10,6 @@ class MyWidgetTestAccess
 {
 public:
     static bool serialOpen(const MyWidget &w) { return w.serialOpen(); }
-    static void setSnLength(MyWidget &w, int length) { w.snLength = length; }
-    static bool udpConnected(const MyWidget &w) { return w.udpLink->isConnected(); }
     // The port the system gave the UDP socket: frames leave from it, the
     // camera's replies come back to it (0 while disconnected).
     static quint16 udpLocalPort(const MyWidget &w) { return w.udpLink->localPort(); }

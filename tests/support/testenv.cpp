@@ -71,6 +71,12 @@ void keepForGroup(const QString &device)
         qFatal("cannot change the mode of %s: %s", path.constData(), strerror(errno));
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 void writeSettings(const QList<QPair<QString, QString>> &values)
 {
     QSettings file(QStringLiteral("./setting.ini"), QSettings::IniFormat);

@@ -55,6 +55,9 @@ private:
 // it. Neither its owner nor an Unprivileged test may then open it.
 void keepForGroup(const QString &device);
 
+// Writes the file whole; false when it could not.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
 // Writes keys into ./setting.ini before a window is built.
 void writeSettings(const QList<QPair<QString, QString>> &values);
 
