@@ -16,9 +16,9 @@ QString ofDownload(const Download::Outcome &outcome)
     // bootloader step was tried.
     case End::LineRefused:
         return MyWidget::tr("Failed: port settings");
-    // The chip cannot hold the image: nothing was erased.
+    // The chip cannot hold the image, or not safely: nothing was erased.
     case End::ImageRefused:
-        return MyWidget::tr("Failed: image does not fit");
+        return MyWidget::tr("Failed: image refused");
     case End::IdentifyFailed:
         return MyWidget::tr("Failed: identify");
     case End::VerifyFailed:

@@ -215,7 +215,7 @@ private slots:
         }
         QVERIFY(invoke(w(), q.slot));
         QVERIFY(device.waitForReceived(wireAtStart + 1, kReplyTimeoutMs));
-        if (q.when == Late) { // past the 100 ms of an inquiry and the 500 ms of the serial number's
+        if (q.when == Late) { // past the 250 ms of an inquiry and the 500 ms of the serial number's
             Wait::sleep(600);
             device.write(answer);
         }

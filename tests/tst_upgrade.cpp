@@ -182,12 +182,12 @@ private slots:
         // Nothing is erased that cannot be written.
         row("refused: option bytes", "", {}, at(0x1FFFF800, 16), -3,
             "the image has data at 0x1FFFF80F, past the end of the 128 KiB flash (its last address is 0x0801FFFF)",
-            downloadError, "Failed: image does not fit");
+            downloadError, "Failed: image refused");
         row("refused: an application above a resident bootloader, whole flash", "", {"--resident-kib", "32"},
             at(0x08008000, 1000), -3,
             "the image has no data at 0x08000000 to 0x08000007, the stack pointer and reset vector Go starts from: "
             "erasing the whole flash would leave the camera without a program (an application linked above a "
-            "resident bootloader needs the page erase)", downloadError, "Failed: image does not fit");
+            "resident bootloader needs the page erase)", downloadError, "Failed: image refused");
         row("resident bootloader kept: page erase", "pages", {"--resident-kib", "32"}, at(0x08008000, 1000), 4,
             "Erased 1 page, 0x08008000 to 0x080083FF", "", "Done", nullptr, {{"command", "erase"}, {"pages", QJsonArray{32}}});
         row("read back", "verify", {}, kGoodFile, 4, "Verify Success", "", "Done", nullptr,

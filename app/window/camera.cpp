@@ -21,8 +21,10 @@ constexpr int kPanTiltSpeedMin = 1;
 constexpr int kPelcoPanTiltSpeedMax = 63;
 constexpr int kViscaPanTiltSpeedMax = 24;
 
-// A camera answers a position inquiry within a few milliseconds.
-constexpr int kPositionReplyTimeoutMs = 100;
+// A camera answers a position inquiry within a few milliseconds; the bound
+// leaves room for a USB adapter's latency timer (16 ms on many) and a busy
+// machine.
+constexpr int kPositionReplyTimeoutMs = 250;
 
 } // namespace
 

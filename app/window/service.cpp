@@ -33,8 +33,9 @@ constexpr int kServiceFrameGapMs = 12;
 // a reply that comes later belongs to something else.
 constexpr int kSerialNumberReplyMs = 500;
 
-// The firmware answers an inquiry within a few milliseconds.
-constexpr int kInquiryReplyTimeoutMs = 100;
+// The firmware answers an inquiry within a few milliseconds; the bound leaves
+// room for a USB adapter's latency timer (16 ms on many) and a busy machine.
+constexpr int kInquiryReplyTimeoutMs = 250;
 
 constexpr int kShortSerialNumber = SerialNumber::kShortLength;
 constexpr int kLongSerialNumber = SerialNumber::kLongLength;

@@ -256,7 +256,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Failed: image does not fit</source>
+        <source>Failed: image refused</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

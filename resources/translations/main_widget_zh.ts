@@ -256,8 +256,8 @@
         <translation>引导程序使用 115200 波特率</translation>
     </message>
     <message>
-        <source>Failed: image does not fit</source>
-        <translation>失败: 芯片装不下固件</translation>
+        <source>Failed: image refused</source>
+        <translation>失败: 固件被拒</translation>
     </message>
     <message>
         <source>Failed: identify</source>
