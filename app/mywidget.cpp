@@ -89,7 +89,7 @@ MyWidget::MyWidget(QWidget *parent) : QWidget(parent), ui(new Ui_MyWidget)
     connect(serialLine, &SerialLine::lineLost, this, &MyWidget::onLineLost);
     answerExpiry = new QTimer(this);
     answerExpiry->setSingleShot(true);
-    connect(answerExpiry, &QTimer::timeout, this, [this] { answerWith(std::nullopt); });
+    connect(answerExpiry, &QTimer::timeout, this, &MyWidget::answerExpired);
     TracePane::setUp(ui->textBrowserReceive);
 
     // Loading the stored texts runs the text-changed slots, which write the

@@ -186,11 +186,13 @@ private:
     void onLineLost();
     void onPortBoxEdited(const QString &text);
     void showPortAsTip(const QString &text);
-    // Writes an inquiry and hands the answer to `handler` when it comes: the
-    // first reply after the write that is more than a confirmation of an
-    // earlier command, or nothing when none comes within timeoutMs (or the
-    // inquiry could not be written). Inquiries go out one after another.
+    // Writes an inquiry and hands the answer to `handler` when it comes: what
+    // the camera sends after the write, past the confirmations of earlier
+    // commands, up to a message's terminator; what came by then when
+    // timeoutMs runs out; nothing when nothing came (or the inquiry could
+    // not be written). Inquiries go out one after another.
     void ask(const QByteArray &frame, int timeoutMs, AnswerHandler handler);
+    void answerExpired();
     void answerWith(const std::optional<QByteArray> &answer);
     void appendTrace(const QString &line);
 
@@ -268,6 +270,7 @@ private:
         AnswerHandler handler;
     };
     AnswerHandler pendingAnswer;
+    QByteArray gatheredAnswer; // what came for the pending inquiry so far
     QList<Inquiry> queuedInquiries;
     QTimer *answerExpiry = nullptr;
 

@@ -31,9 +31,14 @@ QByteArray withoutCommandReplies(const QByteArray &reply)
     return reply.mid(at);
 }
 
+bool isComplete(const QByteArray &reply)
+{
+    return !reply.isEmpty() && quint8(reply.back()) == kTerminator;
+}
+
 std::optional<QString> serialNumber(const QByteArray &reply, int length)
 {
-    if (reply.isEmpty() || quint8(reply.back()) != kTerminator)
+    if (!isComplete(reply))
         return std::nullopt;
     // The number lies between the header and the final 0xFF. A reply shorter
     // than the length asked for (a 12-character camera read as 15) ends at its

@@ -17,6 +17,9 @@ namespace ViscaReply {
 // when the reply holds nothing else.
 QByteArray withoutCommandReplies(const QByteArray &reply);
 
+// Whether the reply holds a whole message: VISCA ends each with 0xFF.
+bool isComplete(const QByteArray &reply);
+
 // The camera's answer to a serial-number read: two header bytes, the number
 // as ASCII codes, and 0xFF at the end. Returns the `length` characters that
 // follow the header (cut at the first zero byte, and at the final 0xFF of a

@@ -68,8 +68,10 @@ const Command kCommands[] = {
 
 // An inquiry and the camera's answer to it. The answer may come after the
 // request, be on its way before it (stale), come behind the late completion
-// of an earlier command, or after the inquiry gave up waiting (late).
-enum When { Fresh, Stale, AfterLateCompletion, Late };
+// of an earlier command, in two pieces with a pause between (as a USB
+// adapter's latency timer cuts it), or after the inquiry gave up waiting
+// (late).
+enum When { Fresh, Stale, AfterLateCompletion, InTwoPieces, Late };
 struct Inquiry
 {
     const char *name, *slot, *shownIn, *answer; // answer in hexadecimal
@@ -101,6 +103,9 @@ const Inquiry kInquiries[] = {
     // The position inquiries wait for their answers the same way.
     {"zoom position, after a late completion", "on_pushButtonGetZPos_clicked", "lineEditZPos",
      "9050010a0304ff", AfterLateCompletion, "1a34"},
+    {"zoom position, in two pieces", "on_pushButtonGetZPos_clicked", "lineEditZPos", "9050010a0304ff",
+     InTwoPieces, "1a34"},
+    {"serial number, in two pieces", kReadSn, "lineEditSN", kSnAnswer, InTwoPieces, "QD7700001234"},
 };
 
 template <typename Row, std::size_t N>
@@ -209,8 +214,9 @@ private slots:
             answering = QObject::connect(&device, &PtyDevice::bytesReceived, &device, [&device, answer, when] {
                 if (when == Fresh)
                     return device.write(answer);
-                device.write(QByteArray::fromHex("9051ff"));
-                QTimer::singleShot(30, &device, [&device, answer] { device.write(answer); });
+                const int cut = when == InTwoPieces ? int(answer.size()) / 2 : 0;
+                device.write(when == InTwoPieces ? answer.left(cut) : QByteArray::fromHex("9051ff"));
+                QTimer::singleShot(30, &device, [&device, rest = answer.mid(cut)] { device.write(rest); });
             });
         }
         QVERIFY(invoke(w(), q.slot));
@@ -220,7 +226,7 @@ private slots:
             device.write(answer);
         }
         QTRY_VERIFY(!MyWidgetTestAccess::inquiryPending(w())); // answered, or its time is up
-        const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion ? 1 : 0);
+        const int replies = (answer.isEmpty() ? 0 : 1) + (q.when == AfterLateCompletion || q.when == InTwoPieces ? 1 : 0);
         QTRY_COMPARE(s->paneLines().size(), paneAtStart + 1 + replies);
         QObject::disconnect(answering);
 

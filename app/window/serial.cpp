@@ -224,9 +224,13 @@ void MyWidget::readComDataSlot(const QByteArray &batch)
     if (!pendingAnswer)
         return;
     // The camera may still be confirming earlier commands: that is no
-    // answer to the inquiry.
-    const QByteArray answer = ViscaReply::withoutCommandReplies(batch);
-    if (!answer.isEmpty())
+    // answer to the inquiry. An answer may also come in pieces (a USB
+    // adapter hands bytes over when its latency timer runs out, a busy
+    // machine reads late): it is complete with its terminator, or when the
+    // inquiry's time is up.
+    gatheredAnswer.append(batch);
+    const QByteArray answer = ViscaReply::withoutCommandReplies(gatheredAnswer);
+    if (ViscaReply::isComplete(answer))
         answerWith(answer);
 }
 
@@ -245,7 +249,15 @@ void MyWidget::ask(const QByteArray &frame, int timeoutMs, AnswerHandler handler
         return;
     }
     pendingAnswer = std::move(handler);
+    gatheredAnswer.clear();
     answerExpiry->start(timeoutMs);
+}
+
+void MyWidget::answerExpired()
+{
+    // Time is up: what came is read as it is; nothing is no answer.
+    const QByteArray answer = ViscaReply::withoutCommandReplies(gatheredAnswer);
+    answerWith(answer.isEmpty() ? std::nullopt : std::optional<QByteArray>(answer));
 }
 
 void MyWidget::answerWith(const std::optional<QByteArray> &answer)
