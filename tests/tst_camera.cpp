@@ -245,10 +245,11 @@ private slots:
         QVERIFY(camera.find({{"command", "down-right"}, {"tilt_speed", 20}}, from) >= 0);
         QVERIFY(camera.find({{"command", "preset-set"}, {"preset", 9}}, from) >= 0);
         QVERIFY(pelco || camera.find({{"command", "zoom-wide"}, {"speed", 3}}, from) >= 0);
-        // The position inquiries read camsim's answers, each a line of the pane.
+        // The position inquiries read camsim's answers, which the pane shows
+        // too (on a busy machine a pause inside a reply may make it two lines).
         QCOMPARE(control<QLineEdit>(&w, "lineEditZPos")->text(), QLatin1String(pelco ? "0" : "2345"));
         QCOMPARE(control<QLineEdit>(&w, "lineEditFPos")->text(), QLatin1String(pelco ? "0" : "abcd"));
-        QVERIFY(pelco || s.paneLines().contains(QStringLiteral("a05002030405ff")));
+        QVERIFY(pelco || s.paneLines().join(QString()).contains(QStringLiteral("a05002030405ff")));
         QVERIFY(s.boxesSeen().isEmpty() && camera.unreadable.isEmpty());
     }
 };
