@@ -65,14 +65,14 @@ QVector<Part> makeTable()
         // low- and medium-density parts, 2 KB on high-density, XL-density
         // and connectivity line. XL-density has two banks; its pages 0-255
         // are bank 1 and 256-511 bank 2, in address order.
-        row(0x412, "STM32F10xxx low-density", 32 * KB, kFSizeF1, {{32, 1 * KB}}),
-        row(0x410, "STM32F10xxx medium-density", 128 * KB, kFSizeF1, {{128, 1 * KB}}),
-        row(0x414, "STM32F10xxx high-density", 512 * KB, kFSizeF1, {{256, 2 * KB}}),
-        row(0x430, "STM32F10xxx XL-density", 1024 * KB, kFSizeF1, {{512, 2 * KB}}),
+        row(0x412, "STM32F10x low density", 32 * KB, kFSizeF1, {{32, 1 * KB}}),
+        row(0x410, "STM32F10x medium density", 128 * KB, kFSizeF1, {{128, 1 * KB}}),
+        row(0x414, "STM32F10x high density", 512 * KB, kFSizeF1, {{256, 2 * KB}}),
+        row(0x430, "STM32F10x XL density", 1024 * KB, kFSizeF1, {{512, 2 * KB}}),
         row(0x418, "STM32F105xx/107xx connectivity line", 256 * KB, kFSizeF1, {{128, 2 * KB}}),
         // RM0041 gives the one ID 0x420 to the low- and medium-density value line.
-        row(0x420, "STM32F100xx low/medium-density value line", 128 * KB, kFSizeF1, {{128, 1 * KB}}),
-        row(0x428, "STM32F100xx high-density value line", 512 * KB, kFSizeF1, {{256, 2 * KB}}),
+        row(0x420, "STM32F100 low/medium density value line", 128 * KB, kFSizeF1, {{128, 1 * KB}}),
+        row(0x428, "STM32F100 high density value line", 512 * KB, kFSizeF1, {{256, 2 * KB}}),
 
         // F2: RM0033. Sectors as on the F40x.
         row(0x411, "STM32F2xxxx", 1024 * KB, kFSizeF2F4, f4Bank),

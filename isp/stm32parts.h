@@ -38,7 +38,7 @@ constexpr int kMaxRuns = 6;
 struct Part
 {
     quint16 productId = 0;        // as Get ID reports it
-    const char *name = "";        // how a technician knows it, e.g. "STM32F10xxx medium-density"
+    const char *name = "";        // how a technician knows it, e.g. "STM32F10x medium density"
     quint32 flashStart = 0;       // 0x08000000 for every part listed
     quint32 flashBytes = 0;       // largest main flash among the parts sharing this ID
     quint32 flashSizeRegister = 0; // address of F_SIZE (16 bits, KB), 0 where it is not a plain KB count or unsure

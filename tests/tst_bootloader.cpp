@@ -274,7 +274,7 @@ private slots:
                              "wait 20", "send 7f", "wait 1000", "trace Enter IAP Success", "send 00ff", "wait 1000",
                              "send 02fd", "wait 1000", "send 11ee", "wait 1000", "send 1ffff7e0f7", "wait 1000",
                              "send 01fe", "wait 1000",
-                             "trace STM32F10xxx medium-density, 128 KiB flash, bootloader 2.2", "send 43bc",
+                             "trace STM32F10x medium density, 128 KiB flash, bootloader 2.2", "send 43bc",
                              "wait 1000", "trace Erase Command Success", "send ff00", "wait 40000",
                              "trace Erase All Start", "trace Just a few seconds, please.", "trace File Open Success",
                              "progress 0"};

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kBlock = 256;
 constexpr int kRunTimeoutMs = 30000;
-const char *const kPart = "STM32F10xxx medium-density, 128 KiB flash, bootloader 2.2";
+const char *const kPart = "STM32F10x medium density, 128 KiB flash, bootloader 2.2";
 
 // quillon-flash in the test's folder; waits with the event loop running, so
 // that the simulators' records keep coming in.

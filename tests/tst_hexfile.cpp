@@ -163,7 +163,7 @@ private slots:
         QTest::addColumn<int>("units");
         QTest::addColumn<quint32>("fSize"); // 0: none given
         QTest::newRow("F0") << 0x440 << QString("STM32F030x8/F05xxx") << 64u << 64 << 0x1FFFF7CCu;
-        QTest::newRow("F1") << 0x410 << QString("STM32F10xxx medium-density") << 128u << 128 << 0x1FFFF7E0u;
+        QTest::newRow("F1") << 0x410 << QString("STM32F10x medium density") << 128u << 128 << 0x1FFFF7E0u;
         QTest::newRow("F4") << 0x413 << QString("STM32F40xxx/41xxx") << 1024u << 12 << 0x1FFF7A22u;
         QTest::newRow("L1, F_SIZE not in KB") << 0x436 << QString("STM32L1xxxD") << 384u << 1536 << 0u;
     }

@@ -177,7 +177,7 @@ private slots:
             {{"command", "ext-erase"}, {"pages", "all"}});
         // The part's own flash size, read from the part; no block past it.
         row("an image that fills the flash", "", {"--flash-kib", "16"}, at(0x08000000, 16 * 1024), 64,
-            "STM32F10xxx medium-density, 16 KiB flash, bootloader 2.2", "", "Done", nullptr,
+            "STM32F10x medium density, 16 KiB flash, bootloader 2.2", "", "Done", nullptr,
             {{"register", "flash-size"}});
         // Nothing is erased that cannot be written.
         row("refused: option bytes", "", {}, at(0x1FFFF800, 16), -3,

@@ -35,7 +35,7 @@ struct Part
 };
 
 // The part with this product ID; an ID camsim does not know gets the
-// STM32F10x medium-density part, camsim's default, under that ID.
+// STM32F10x medium density part, camsim's default, under that ID.
 Part partFor(quint16 productId);
 
 #endif // CAMSIM_PARTS_H
