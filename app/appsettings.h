@@ -17,9 +17,9 @@ inline constexpr char kLogoKey[] = "section4/Logo";
 inline constexpr char kCameraAddressKey[] = "section3/Cam_Addr";
 inline constexpr char kCameraPortKey[] = "section6/IP_Port";
 inline constexpr char kHexFileKey[] = "section10/FileAdd";
-// How the upgrade talks to the bootloader, as chosen in the menu: "pages" to
-// erase only the pages the firmware needs (else the whole flash), "true" to
-// read every block back, and the bootloader's baud rate.
+// How the upgrade talks to the bootloader, as chosen in the menu, each
+// "true" or "false": erase only the pages the firmware needs (else the whole
+// flash), read every block back, the bootloader at 115200 baud (else 57600).
 inline constexpr char kErasePagesKey[] = "upgrade/ErasePages";
 inline constexpr char kVerifyKey[] = "upgrade/Verify";
 inline constexpr char kBootloaderBaudKey[] = "upgrade/BootloaderBaud";

@@ -184,6 +184,8 @@ private:
     void closePort();
     void setCommandGroupsEnabled(bool enabled);
     void onLineLost();
+    // "Serial Port Error,Please restart.", with what went wrong below it.
+    void showPortError(const QString &detail);
     void onPortBoxEdited(const QString &text);
     void showPortAsTip(const QString &text);
     // Writes an inquiry and hands the answer to `handler` when it comes: what
@@ -192,6 +194,10 @@ private:
     // timeoutMs runs out; nothing when nothing came (or the inquiry could
     // not be written). Inquiries go out one after another.
     void ask(const QByteArray &frame, int timeoutMs, AnswerHandler handler);
+    // The firmware answers an inquiry within a few milliseconds; the bound
+    // leaves room for a USB adapter's latency timer (16 ms on many) and a
+    // busy machine.
+    static constexpr int kInquiryReplyMs = 250;
     void answerExpired();
     void answerWith(const std::optional<QByteArray> &answer);
     void appendTrace(const QString &line);

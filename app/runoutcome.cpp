@@ -34,8 +34,7 @@ QString ofDownload(const Download::Outcome &outcome)
     case End::BlockFailed:
     case End::FinalBlockFailed:
         return MyWidget::tr("Failed: block at %1")
-            .arg(QStringLiteral("0x")
-                 + QString::number(outcome.failure.address, 16).toUpper().rightJustified(8, QLatin1Char('0')));
+            .arg(Stm32Boot::hexAddress(outcome.failure.address));
     case End::GetIdFailed:
         return MyWidget::tr("Failed: Get ID");
     case End::Aborted:

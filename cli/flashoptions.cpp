@@ -7,9 +7,6 @@ namespace Flash {
 
 namespace {
 
-constexpr auto kEraseAll = "all";
-constexpr auto kErasePages = "pages";
-
 // What the help says after the options: what a script reads back.
 const char *const kHelpEpilogue =
     "\n"
@@ -50,6 +47,11 @@ ParseResult usageError(const QString &text)
 
 } // namespace
 
+QString eraseName(Download::EraseMode mode)
+{
+    return mode == Download::EraseMode::WholeChip ? QStringLiteral("all") : QStringLiteral("pages");
+}
+
 ParseResult parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -69,7 +71,7 @@ ParseResult parseCommandLine(const QStringList &arguments)
         {QStringLiteral("e"), QStringLiteral("erase")},
         QStringLiteral("What to erase: all (the whole flash) or pages (only the pages the firmware needs, for "
                        "a camera with a resident bootloader or calibration in its flash) (default: all)."),
-        QStringLiteral("what"), QLatin1String(kEraseAll));
+        QStringLiteral("what"), eraseName(Download::EraseMode::WholeChip));
     const QCommandLineOption noIapOption(
         QStringLiteral("no-iap"),
         QStringLiteral("Send neither Enter IAP nor Exit IAP: the camera is in its bootloader already (left "
@@ -126,9 +128,9 @@ ParseResult parseCommandLine(const QStringList &arguments)
                               .arg(baud));
 
     const QString erase = parser.value(eraseOption);
-    if (erase == QLatin1String(kEraseAll))
+    if (erase == eraseName(Download::EraseMode::WholeChip))
         line.upgrade.erase = Download::EraseMode::WholeChip;
-    else if (erase == QLatin1String(kErasePages))
+    else if (erase == eraseName(Download::EraseMode::Pages))
         line.upgrade.erase = Download::EraseMode::Pages;
     else
         return usageError(QStringLiteral("--erase takes all or pages, not %1").arg(erase));

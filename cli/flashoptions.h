@@ -23,6 +23,9 @@ constexpr int kExitSignalBase = 128;
 // A camera that fails again and again has a fault no retry mends.
 constexpr int kMaxRetries = 10;
 
+// The --erase word of each mode, also how the report and the header name it.
+QString eraseName(Download::EraseMode mode);
+
 struct CommandLine
 {
     QString firmwarePath;

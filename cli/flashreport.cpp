@@ -75,19 +75,6 @@ QString stepName(Stm32Boot::Step step)
     return QString();
 }
 
-// The steps whose Result carries a flash address (the page erase carries the
-// first page's number).
-bool stepHasAddress(Stm32Boot::Step step)
-{
-    using Stm32Boot::Step;
-    return step >= Step::WriteCommand;
-}
-
-QString hexAddress(quint32 address)
-{
-    return QStringLiteral("0x") % QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-}
-
 QJsonValue textOrNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
@@ -156,7 +143,7 @@ QJsonObject toJson(const PortRecord &record)
         {QStringLiteral("end"), endName(record)},
         {QStringLiteral("step"), step ? QJsonValue(stepName(failure.step)) : QJsonValue()},
         {QStringLiteral("address"),
-         step && stepHasAddress(failure.step) ? QJsonValue(hexAddress(failure.address)) : QJsonValue()},
+         step && failure.hasAddress() ? QJsonValue(Stm32Boot::hexAddress(failure.address)) : QJsonValue()},
         {QStringLiteral("page"),
          step && failure.step == Stm32Boot::Step::PageErase ? QJsonValue(int(failure.address)) : QJsonValue()},
         {QStringLiteral("answer"), step ? QJsonValue(failure.answer == Stm32Boot::Answer::Nack
@@ -175,8 +162,7 @@ QJsonObject reportHead(const CommandLine &commandLine, int imageBytes)
         {QStringLiteral("firmware"), commandLine.firmwarePath},
         {QStringLiteral("image_bytes"), imageBytes},
         {QStringLiteral("baud"), commandLine.upgrade.bootloaderBaud},
-        {QStringLiteral("erase"), commandLine.upgrade.erase == Download::EraseMode::WholeChip
-                                      ? QStringLiteral("all") : QStringLiteral("pages")},
+        {QStringLiteral("erase"), eraseName(commandLine.upgrade.erase)},
         {QStringLiteral("verify"), commandLine.upgrade.verify},
         {QStringLiteral("iap"), commandLine.upgrade.enterIap},
         {QStringLiteral("retries"), commandLine.retries},

@@ -130,8 +130,7 @@ std::optional<int> Session::begin(const QStringList &arguments)
                       .arg(commandLine.ports.size())
                       .arg(commandLine.ports.size() == 1 ? QString() : QStringLiteral("s"))
                       .arg(commandLine.upgrade.bootloaderBaud)
-                      .arg(commandLine.upgrade.erase == Download::EraseMode::WholeChip ? QStringLiteral("all")
-                                                                                      : QStringLiteral("pages"))
+                      .arg(eraseName(commandLine.upgrade.erase))
                       .arg(commandLine.upgrade.verify ? QStringLiteral(", read-back") : QString())
                       .arg(commandLine.upgrade.enterIap ? QString() : QStringLiteral(", no IAP frames")));
 

@@ -11,11 +11,6 @@ namespace {
 // out, or it would be taken for the sync's answer.
 constexpr int kRetryPauseMs = 100;
 
-QString hexAddress(quint32 address)
-{
-    return QStringLiteral("0x") % QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-}
-
 } // namespace
 
 PortRun::PortRun(const QString &port, const FirmwareImage &firmware, const Download::Options &options, int retries,
@@ -74,7 +69,6 @@ void PortRun::startTry()
     ++rec.tries;
     rec.bytes = 0;
     progressBytes = 0;
-    progressTotal = 0;
     job->start();
 }
 
@@ -84,7 +78,7 @@ void PortRun::onTrace(const QString &traceLine)
     if (!part.isEmpty() && traceLine == part && part != rec.part) {
         rec.part = part;
         emit note(part);
-    } else if (rec.tries == 1 && traceLine.startsWith(QLatin1String("Bootloader already synchronised"))) {
+    } else if (rec.tries == 1 && traceLine == QLatin1String(Download::kAlreadySynchronisedTrace)) {
         emit note(QStringLiteral("the bootloader was already synchronised (left so by an earlier run)"));
     }
 }
@@ -92,9 +86,8 @@ void PortRun::onTrace(const QString &traceLine)
 void PortRun::onProgress(int bytes, int total)
 {
     progressBytes = bytes;
-    progressTotal = total;
     anyBlockWritten = anyBlockWritten || bytes > 0;
-    rec.totalBytes = firstTry.verify ? total / 2 : total;
+    rec.totalBytes = FirmwareImage::kBlockBytes * job->blockCount();
     rec.bytes = std::min(bytes, rec.totalBytes);
     emit progress(bytes, total);
 }
@@ -109,8 +102,7 @@ bool PortRun::worthRetrying(const Download::Outcome &outcome) const
         return false;
     case Download::End::VerifyFailed:
         // Read-out protection refuses every read-back alike.
-        return !(outcome.failure.step == Stm32Boot::Step::ReadCommand
-                 && outcome.failure.answer == Stm32Boot::Answer::Nack);
+        return !outcome.failure.readOutProtected();
     default:
         return true;
     }
@@ -159,10 +151,9 @@ QString PortRun::where() const
         return QStringLiteral("while waiting to try again");
     // The block in progress: the job reports the bytes of the blocks done,
     // written and then read back.
-    const int blocksPerPass = progressTotal / FirmwareImage::kBlockBytes / (firstTry.verify ? 2 : 1);
     const auto blockAt = [this](int index) {
         const QList<FirmwareImage::Block> blocks = image.blocks();
-        return index >= 0 && index < blocks.size() ? QStringLiteral(" at ") % hexAddress(blocks.at(index).address)
+        return index >= 0 && index < blocks.size() ? QStringLiteral(" at ") % Stm32Boot::hexAddress(blocks.at(index).address)
                                                    : QString();
     };
     switch (phase) {
@@ -174,7 +165,7 @@ QString PortRun::where() const
                % QStringLiteral(" (%1 of %2 bytes written)").arg(rec.bytes).arg(rec.totalBytes);
     case Download::Job::Phase::Verify:
         return QStringLiteral("while reading back the block")
-               % blockAt(progressBytes / FirmwareImage::kBlockBytes - blocksPerPass);
+               % blockAt(progressBytes / FirmwareImage::kBlockBytes - job->blockCount());
     case Download::Job::Phase::Start: return QStringLiteral("while starting the program (Go sent)");
     case Download::Job::Phase::Done: return QStringLiteral("while handing back to the camera firmware");
     }

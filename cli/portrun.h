@@ -68,7 +68,6 @@ private:
     bool anyBlockWritten = false;
     bool lineLost = false;
     int progressBytes = 0; // as the job reports it: written, then read back
-    int progressTotal = 0;
     PortRecord rec;
 };
 

@@ -41,12 +41,20 @@ QByteArray addressPart(quint32 address)
     return bytes;
 }
 
+} // namespace
+
 QString hexAddress(quint32 address)
 {
     return QStringLiteral("0x") % QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
-} // namespace
+quint16 productId(const QByteArray &idBytes)
+{
+    quint16 id = 0;
+    for (int i = 0; i < qMin(2, int(idBytes.size())); ++i)
+        id = quint16((id << 8) | quint8(idBytes.at(i)));
+    return id;
+}
 
 QString Result::text() const
 {
@@ -159,7 +167,7 @@ void Dialogue::finish(Answer answer)
     link.disarmTimer();
     const DoneWithData done = std::exchange(pending, DoneWithData());
     // Half-read data is no answer.
-    const QByteArray received = answer == Answer::Ack ? std::exchange(data, QByteArray()) : QByteArray();
+    const QByteArray received = answer == Answer::Ack ? data : QByteArray();
     data.clear();
     done(Result{answer, step, address}, received);
 }
@@ -174,16 +182,16 @@ void Dialogue::stop()
 void Dialogue::sync(std::function<void(const Result &, bool alreadySynced)> done)
 {
     const QByteArray syncByte(1, static_cast<char>(kSync));
-    const auto answered = [done](const Result &result) {
+    const Done settle = [done](const Result &result) {
+        if (result.answer == Answer::Timeout)
+            return done(result, false);
         // A NACK comes from a bootloader that is listening for commands.
         done(Result{Answer::Ack, Step::Sync, 0}, result.answer == Answer::Nack);
     };
     exchange(Step::Sync, 0, syncByte, kAckTimeoutMs, [=](const Result &first) {
-        if (first.answer != Answer::Timeout || link.isLost())
-            return first.answer == Answer::Timeout ? done(first, false) : answered(first);
-        exchange(Step::Sync, 0, syncByte, kAckTimeoutMs, [=](const Result &second) {
-            second.answer == Answer::Timeout ? done(second, false) : answered(second);
-        });
+        if (first.answer == Answer::Timeout && !link.isLost())
+            return exchange(Step::Sync, 0, syncByte, kAckTimeoutMs, settle);
+        settle(first);
     });
 }
 

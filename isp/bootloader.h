@@ -40,10 +40,17 @@ constexpr int kAckTimeoutMs = 1000;
 // ...except the global erase, which takes many seconds on large parts.
 constexpr int kMassEraseTimeoutMs = 40000;
 
+// How addresses are written in traces, messages and reports: "0x08000300".
+QString hexAddress(quint32 address);
+// The product ID in Get ID's bytes (two on STM32, the high byte first).
+quint16 productId(const QByteArray &idBytes);
+
 // The camera's firmware frames that hand the line to the bootloader and back.
 const QByteArray &enterIapFrame(); // 89 02 07 63 58 FF
 const QByteArray &exitIapFrame();  // 89 02 07 63 57 FF
 
+// The steps in the order of a run; those from WriteCommand on name an
+// address.
 enum class Step {
     Sync,
     Get,
@@ -72,9 +79,14 @@ struct Result
 {
     Answer answer = Answer::Ack;
     Step step = Step::Sync;
-    quint32 address = 0; // for the write and go steps
+    quint32 address = 0; // for the write, read and go steps (the page erase: its first page)
 
     bool ok() const { return answer == Answer::Ack; }
+    // Whether `address` is a memory address: the write, read and go steps.
+    bool hasAddress() const { return step >= Step::WriteCommand; }
+    // A bootloader that lists Read Memory yet refuses it guards a chip whose
+    // read-out protection is on.
+    bool readOutProtected() const { return step == Step::ReadCommand && answer == Answer::Nack; }
     // E.g. "NACK to the data of the block at 0x08000300".
     QString text() const;
 };

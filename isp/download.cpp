@@ -10,31 +10,26 @@ namespace {
 // its initial stack pointer and reset vector from these eight bytes.
 constexpr int kVectorBytes = 8;
 
-QString hexAddress(quint64 address)
-{
-    return QStringLiteral("0x") % QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-}
-
 // The bootloader reports its version as a byte: 0x22 is version 2.2.
 QString versionText(quint8 version)
 {
     return QStringLiteral("%1.%2").arg(version >> 4).arg(version & 0x0F);
 }
 
+using Stm32Boot::hexAddress;
+
 } // namespace
 
-Job::Job(Kind kind, BootLink &bootLink, QObject *parent)
-    : QObject(parent), jobKind(kind), link(bootLink), dialogue(bootLink)
-{
-    connect(&link, &BootLink::timedOut, this, [this] {
-        if (afterPause)
-            std::exchange(afterPause, nullptr)();
-    });
-}
+Job::Job(Kind kind, BootLink &bootLink, QObject *parent) : Job(kind, bootLink, FirmwareImage(), Options(), parent) {}
 
 Job::Job(BootLink &bootLink, const FirmwareImage &firmware, const Options &upgradeOptions, QObject *parent)
-    : QObject(parent), jobKind(Kind::Upgrade), link(bootLink), dialogue(bootLink), image(firmware),
-      options(upgradeOptions)
+    : Job(Kind::Upgrade, bootLink, firmware, upgradeOptions, parent)
+{
+}
+
+Job::Job(Kind kind, BootLink &bootLink, const FirmwareImage &firmware, const Options &upgradeOptions,
+         QObject *parent)
+    : QObject(parent), jobKind(kind), link(bootLink), dialogue(bootLink), image(firmware), options(upgradeOptions)
 {
     connect(&link, &BootLink::timedOut, this, [this] {
         if (afterPause)
@@ -162,7 +157,7 @@ void Job::synchronise()
             return;
         // A run that failed left the bootloader listening: the camera need
         // not be switched off and on for the next try.
-        if (alreadySynced && !traceLine(QStringLiteral("Bootloader already synchronised (left so by an earlier run)")))
+        if (alreadySynced && !traceLine(QLatin1String(kAlreadySynchronisedTrace)))
             return;
         identify();
     });
@@ -187,9 +182,7 @@ void Job::identify()
 
 void Job::identifyPart(const QByteArray &id)
 {
-    productId = 0;
-    for (int i = 0; i < qMin(2, int(id.size())); ++i)
-        productId = quint16((productId << 8) | quint8(id.at(i)));
+    productId = Stm32Boot::productId(id);
     part = Stm32Parts::find(productId);
     flashBytes = part ? part->flashBytes : 0;
     // Smaller parts share the product ID of the largest: where the part says
@@ -240,7 +233,7 @@ void Job::checkImage()
                       QStringLiteral("the image has data at %1, past the end of the %2 KiB flash (its last address is %3)")
                           .arg(hexAddress(image.highestAddress()))
                           .arg(flashBytes / 1024)
-                          .arg(hexAddress(flashEnd - 1)));
+                          .arg(hexAddress(quint32(flashEnd - 1))));
     if (!offers(Stm32Boot::kCmdWriteMemory) || (!offers(Stm32Boot::kCmdErase) && !extendedErase()))
         return refuse(End::ImageRefused, QStringLiteral("the bootloader offers no Write Memory or no erase command"));
     if (options.verify && !offers(Stm32Boot::kCmdReadMemory))
@@ -294,8 +287,9 @@ void Job::erase()
 
 void Job::eraseAll(std::function<void()> then)
 {
-    // The single step knows no Get: it speaks the Erase command.
-    const bool extended = jobKind == Kind::Upgrade && extendedErase();
+    // The single step knows no Get (`commands` stays empty): it speaks the
+    // Erase command.
+    const bool extended = extendedErase();
     dialogue.eraseCommand(extended, [this, then, extended](const Stm32Boot::Result &result) {
         if (!result.ok())
             return fail(End::EraseCommandFailed, result);
@@ -319,7 +313,7 @@ void Job::eraseNextPages()
         if (traceLine(QStringLiteral("Erased %1 page%2, %3 to %4")
                           .arg(pagesToErase.size())
                           .arg(pagesToErase.size() == 1 ? QString() : QStringLiteral("s"))
-                          .arg(hexAddress(first.start), hexAddress(quint64(last.start) + last.bytes - 1))))
+                          .arg(hexAddress(first.start), hexAddress(last.start + last.bytes - 1))))
             writeBlocks();
         return;
     }
@@ -390,9 +384,7 @@ void Job::verifyNext()
     dialogue.readMemory(block.address, Stm32Boot::kReadBlockBytes,
                         [this, block](const Stm32Boot::Result &result, const QByteArray &data) {
         if (!result.ok()) {
-            // A bootloader that takes Read Memory (Get lists it) yet refuses
-            // it is guarding a chip with read-out protection.
-            if (result.step == Stm32Boot::Step::ReadCommand && result.answer == Stm32Boot::Answer::Nack)
+            if (result.readOutProtected())
                 return end(Outcome{End::VerifyFailed, result,
                                    QStringLiteral("the bootloader refuses Read Memory: the chip's read-out "
                                                   "protection is on, so the flash cannot be read back")});
@@ -459,10 +451,7 @@ void Job::getId()
             traceLine(QStringLiteral("Get ID Fail"));
             return fail(End::GetIdFailed, result);
         }
-        quint16 pid = 0;
-        for (int i = 0; i < qMin(2, int(id.size())); ++i)
-            pid = quint16((pid << 8) | quint8(id.at(i)));
-        emit trace(QStringLiteral("Product ID: %1").arg(pid, 4, 16, QLatin1Char('0')));
+        emit trace(QStringLiteral("Product ID: %1").arg(Stm32Boot::productId(id), 4, 16, QLatin1Char('0')));
         end({});
     });
 }

@@ -34,6 +34,9 @@ enum class EraseMode {
     Pages,     // only the pages (sectors) the image's blocks fall into
 };
 
+// The trace line of a bootloader that an earlier run left synchronised.
+inline constexpr char kAlreadySynchronisedTrace[] = "Bootloader already synchronised (left so by an earlier run)";
+
 struct Options
 {
     qint32 bootloaderBaud = kBootloaderBaud;
@@ -103,6 +106,9 @@ public:
     // The part as the trace named it, once known (e.g. "STM32F10x
     // medium density, 128 KiB flash, bootloader 2.2").
     QString partDescription() const { return description; }
+    // The blocks the upgrade writes (known once the part is): each is written
+    // and, with the read-back, read again.
+    int blockCount() const { return int(blocks.size()); }
 
 signals:
     // Trace lines, in order: "Enter IAP Success", (when an earlier run left
@@ -150,6 +156,8 @@ private:
     void fail(End end, const Stm32Boot::Result &result);
     void refuse(End end, const QString &detail);
     void end(const Outcome &outcome);
+
+    Job(Kind kind, BootLink &link, const FirmwareImage &image, const Options &options, QObject *parent);
 
     const Kind jobKind;
     BootLink &link;

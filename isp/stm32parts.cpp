@@ -221,13 +221,6 @@ std::optional<Unit> unit(const Part &part, int n)
     return std::nullopt;
 }
 
-bool holds(const Part &part, quint32 start, quint32 end)
-{
-    if (start >= end)
-        return true;
-    return start >= part.flashStart && end - part.flashStart <= part.flashBytes;
-}
-
 QList<int> unitsCovering(const Part &part, const QList<QPair<quint32, quint32>> &ranges)
 {
     const quint32 flashEnd = part.flashStart + part.flashBytes;

@@ -72,12 +72,9 @@ std::optional<int> unitAt(const Part &part, quint32 address);
 // Where unit n lies, or nothing when there is no unit n.
 std::optional<Unit> unit(const Part &part, int n);
 
-// True when every byte of [start, end) lies in the main flash. An empty range
-// (start >= end) is held by any part.
-bool holds(const Part &part, quint32 start, quint32 end);
-
 // The units that hold any byte of the given [start, end) ranges, ascending,
-// each once. Bytes outside the main flash are left out: check holds() first.
+// each once. Bytes outside the main flash are left out: the caller keeps the
+// ranges inside it.
 QList<int> unitsCovering(const Part &part, const QList<QPair<quint32, quint32>> &ranges);
 
 } // namespace Stm32Parts

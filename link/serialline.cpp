@@ -215,21 +215,13 @@ void SerialLine::release()
 
 bool SerialLine::write(const QByteArray &bytes)
 {
-    if (holder)
-        return false;
-    return writeNow(bytes);
-}
-
-bool SerialLine::writeNow(const QByteArray &bytes)
-{
-    if (!port.isOpen())
+    if (holder || !port.isOpen() || bytes.isEmpty())
         return false;
     // Bytes the camera sent before this write may still wait in the driver:
     // take them in now, so that they are not mistaken for the reply.
     if (driverHoldsInput())
         port.waitForReadyRead(0);
-    onReadyRead();
-    receiver.flush();
+    endReply();
     return writeToDriver(bytes);
 }
 

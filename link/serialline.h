@@ -60,8 +60,8 @@ public:
     // everyone's again.
     void release();
 
-    // A writer that does not hold the line. False when nothing went out: the
-    // port is closed, the line is held, or the port refused the bytes.
+    // A writer that does not hold the line. False when nothing went out: no
+    // bytes, the port is closed, the line is held, or the port refused them.
     bool write(const QByteArray &bytes);
     // Ends the reply in progress now: whatever has come is one reply.
     void endReply();
@@ -91,8 +91,6 @@ private:
 
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    // Writes whoever asks; the checks are the caller's.
-    bool writeNow(const QByteArray &bytes);
     void writeHeld(const QByteArray &bytes);
     bool driverHoldsInput() const;
     bool writeToDriver(const QByteArray &bytes);

@@ -21,11 +21,6 @@ constexpr int kPanTiltSpeedMin = 1;
 constexpr int kPelcoPanTiltSpeedMax = 63;
 constexpr int kViscaPanTiltSpeedMax = 24;
 
-// A camera answers a position inquiry within a few milliseconds; the bound
-// leaves room for a USB adapter's latency timer (16 ms on many) and a busy
-// machine.
-constexpr int kPositionReplyTimeoutMs = 250;
-
 } // namespace
 
 void MyWidget::on_comboBoxProtocol_currentIndexChanged(int index)
@@ -68,8 +63,7 @@ void MyWidget::sendFrame(const QByteArray &frame)
     // for the line, an empty datagram for the network. While a bootloader
     // job holds the line, the line refuses the frame: it would land in the
     // middle of the job's dialogue.
-    if (!frame.isEmpty())
-        serialLine->write(frame);
+    serialLine->write(frame);
     udpLink->send(frame);
 }
 
@@ -88,7 +82,7 @@ void MyWidget::queryPosition(Command inquiry, QLineEdit *result)
     // Only the serial line brings answers back, and only a reply that came
     // after this inquiry went out tells the position: an older reply, or
     // none, leaves the field empty.
-    ask(frame, kPositionReplyTimeoutMs, [result](const std::optional<QByteArray> &answer) {
+    ask(frame, kInquiryReplyMs, [result](const std::optional<QByteArray> &answer) {
         result->setText(answer ? PositionReply::digits(*answer) : QString());
     });
     udpLink->send(frame);

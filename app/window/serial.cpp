@@ -25,6 +25,12 @@ namespace {
 
 const QString kTraceMenuName = QStringLiteral("traceMenu");
 
+// A tooltip that shows device text as it is; none for an empty text.
+QString plainTip(const QString &text)
+{
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
+}
+
 // What the user reads when a port would not open, beyond the box's short
 // text.
 QString openFailureDetail(const QString &port, const SerialLine::OpenResult &result)
@@ -89,7 +95,7 @@ void MyWidget::showPortAsTip(const QString &text)
 {
     // The box is narrow and a device path long: the whole of it, as plain
     // text, comes up over the box.
-    ui->comboBoxCom->setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap));
+    ui->comboBoxCom->setToolTip(plainTip(text));
 }
 
 void MyWidget::onPortBoxEdited(const QString &text)
@@ -134,8 +140,7 @@ bool MyWidget::openSerial(qint32 baud)
             ui->pushButtonOpen->setText(tr("Open"));
             ui->comboBoxCom->setEnabled(true);
         }
-        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."),
-                       failure);
+        showPortError(failure);
         return false;
     }
 
@@ -187,7 +192,12 @@ void MyWidget::onLineLost()
     if (job)
         return;
     closePort();
-    QMessageBox::information(this, tr("Tip"), tr("Serial Port Error,Please restart."));
+    showPortError(QString());
+}
+
+void MyWidget::showPortError(const QString &detail)
+{
+    Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."), detail);
 }
 
 void MyWidget::on_comboBoxBaudrate_currentIndexChanged(int index)
@@ -211,11 +221,7 @@ void MyWidget::on_comboBoxCom_highlighted(int index)
         PortList::descriptionOf(ui->comboBoxCom->itemText(index), PortList::available());
     // The description comes from the adapter: shown as plain text. An empty
     // text hides the tooltip.
-    QToolTip::showText(QCursor::pos(),
-                       description.isEmpty()
-                           ? QString()
-                           : Qt::convertFromPlainText(description, Qt::WhiteSpaceNoWrap),
-                       ui->comboBoxCom);
+    QToolTip::showText(QCursor::pos(), plainTip(description), ui->comboBoxCom);
 }
 
 void MyWidget::readComDataSlot(const QByteArray &batch)
@@ -244,7 +250,7 @@ void MyWidget::ask(const QByteArray &frame, int timeoutMs, AnswerHandler handler
     }
     // Only a reply that comes after the inquiry went out answers it: the
     // line ends the reply in progress with the write.
-    if (frame.isEmpty() || !serialLine->write(frame)) {
+    if (!serialLine->write(frame)) {
         handler(std::nullopt);
         return;
     }

@@ -33,10 +33,6 @@ constexpr int kServiceFrameGapMs = 12;
 // a reply that comes later belongs to something else.
 constexpr int kSerialNumberReplyMs = 500;
 
-// The firmware answers an inquiry within a few milliseconds; the bound leaves
-// room for a USB adapter's latency timer (16 ms on many) and a busy machine.
-constexpr int kInquiryReplyTimeoutMs = 250;
-
 constexpr int kShortSerialNumber = SerialNumber::kShortLength;
 constexpr int kLongSerialNumber = SerialNumber::kLongLength;
 constexpr int kShortLogo = ServiceFrames::kVn620LogoLength;
@@ -60,7 +56,7 @@ quint8 MyWidget::serviceHeader() const
 
 void MyWidget::askOnServiceLine(const QByteArray &frame, AnswerHandler handler)
 {
-    ask(viscaSelected() ? frame : QByteArray(), kInquiryReplyTimeoutMs, std::move(handler));
+    ask(viscaSelected() ? frame : QByteArray(), kInquiryReplyMs, std::move(handler));
 }
 
 bool MyWidget::serialNumberLengthOk()

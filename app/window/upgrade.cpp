@@ -28,25 +28,22 @@ const QString kHexFileFilter = QStringLiteral("Hex File (*.hex)");
 
 void MyWidget::addUpgradeOptions()
 {
-    const auto option = [this](const char *name, const char *key, bool on) {
+    const auto option = [this](const char *name, const char *key) {
         auto *action = new QAction(this);
         action->setObjectName(QLatin1String(name));
         action->setCheckable(true);
-        action->setChecked(on);
+        action->setChecked(AppSettings::read(*settings, key) == QLatin1String("true"));
         connect(action, &QAction::toggled, this, [key](bool checked) {
             AppSettings::store(key, checked ? QStringLiteral("true") : QStringLiteral("false"));
         });
         return action;
     };
-    const auto stored = [this](const char *key) { return AppSettings::read(*settings, key); };
     // The whole flash is erased unless chosen otherwise: that leaves no old
     // code behind. Cameras with a resident bootloader or calibration in
     // their flash need the page erase.
-    erasePagesAction = option("erasePagesAction", AppSettings::kErasePagesKey,
-                              stored(AppSettings::kErasePagesKey) == QLatin1String("true"));
-    verifyAction = option("verifyAction", AppSettings::kVerifyKey, stored(AppSettings::kVerifyKey) == QLatin1String("true"));
-    fastBaudAction = option("fastBaudAction", AppSettings::kBootloaderBaudKey,
-                            stored(AppSettings::kBootloaderBaudKey) == QLatin1String("true"));
+    erasePagesAction = option("erasePagesAction", AppSettings::kErasePagesKey);
+    verifyAction = option("verifyAction", AppSettings::kVerifyKey);
+    fastBaudAction = option("fastBaudAction", AppSettings::kBootloaderBaudKey);
     mainMenu->addSeparator();
     mainMenu->addActions({erasePagesAction, verifyAction, fastBaudAction});
     retranslateUpgradeOptions();
@@ -229,8 +226,7 @@ void MyWidget::onJobFinished(const Download::Outcome &outcome)
     // told once, as for any line that goes.
     if (lineGone) {
         closePort();
-        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."),
-                       outcome.text());
+        showPortError(outcome.text());
         return;
     }
     if (kind == Download::Job::Kind::EraseAll)
@@ -303,8 +299,7 @@ void MyWidget::reportDownloadEnd(const Download::Outcome &outcome)
         // settings, or the line went before Go reached the camera (its flash
         // holds the new program, but it never heard Go).
         appendTrace(outcome.text());
-        Messages::show(this, QMessageBox::Information, tr("Tip"), tr("Serial Port Error,Please restart."),
-                       outcome.text());
+        showPortError(outcome.text());
         return;
     case Download::End::Success:
     case Download::End::GetIdFailed:
